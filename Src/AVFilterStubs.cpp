@@ -1,0 +1,3 @@
+#include "AVFilterStubs.h"
+
+KIV_DEFINE_PLAIN_STUB_UNIT(AVFilterStubs, KIV_AVFILTER_ENTRY_POINTS)

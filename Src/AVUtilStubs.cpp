@@ -1,0 +1,3 @@
+#include "AVUtilStubs.h"
+
+KIV_DEFINE_PLAIN_STUB_UNIT(AVUtilStubs, KIV_AVUTIL_ENTRY_POINTS)

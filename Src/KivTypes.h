@@ -1,0 +1,24 @@
+// Types shared by every unit of the library.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace kiv {
+
+// File and directory names: UTF-8 text.
+using TPathFileName = std::string;
+
+// A programming error caught at run time: the text names the unit that found it.
+class EAssertionFailed : public std::logic_error {
+ public:
+  explicit EAssertionFailed(const std::string& AUnit)
+      : std::logic_error("Assertion failure (" + AUnit + ")") {}
+};
+
+// Checks a precondition that only a programming error can break.
+inline void KivAssert(bool ACondition, const char* AUnit) {
+  if (!ACondition) throw EAssertionFailed(AUnit);
+}
+
+}  // namespace kiv

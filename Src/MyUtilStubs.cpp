@@ -1,0 +1,3 @@
+#include "MyUtilStubs.h"
+
+KIV_DEFINE_PLAIN_STUB_UNIT(MyUtilStubs, KIV_MYUTIL_ENTRY_POINTS)

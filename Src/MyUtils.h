@@ -1,0 +1,55 @@
+// Operating-system primitives: shared-library loading and entry-point binding.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "KivTypes.h"
+
+namespace kiv {
+
+// Raised by BindEntryPoint when a required name is not exported.
+class EBindError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using TLibHandle = void*;
+
+// Error codes of a failed open. dlopen reports only a text, so the code tells the two
+// situations a caller can act on apart.
+inline constexpr int32_t LoadErrorNotFound = 2;    // ENOENT: the file exists nowhere
+inline constexpr int32_t LoadErrorBadFormat = 8;   // ENOEXEC: found, but no loadable library
+
+// Opens Dir + FileName when that file exists, otherwise FileName by bare name through the
+// system's search path. Returns nullptr on failure and sets AErrorCode and AErrorText.
+TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AFileName,
+                              int32_t& AErrorCode, std::string& AErrorText);
+
+// Releases a handle returned by LoadLibraryFromDir.
+void FreeLibraryHandle(TLibHandle AHandle);
+
+// A system text without its trailing control characters, spaces and full stops.
+std::string TrimSystemMessage(std::string AText);
+
+// True when a file (or a link to one) of that name exists.
+bool FileExists(const TPathFileName& AFileName);
+
+// Resolves a name into an untyped address; nullptr when it is not exported.
+void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText);
+
+// Stores the address of AName in AVariable. A missing required name raises EBindError with
+// "Load function %s@%s error: %s"; a missing optional name leaves AVariable null.
+void BindEntryPointAddress(const TPathFileName& ALibName, TLibHandle AHandle, const char* AName,
+                           void*& AAddress, bool AOptional);
+
+template <typename TFunction>
+void BindEntryPoint(const TPathFileName& ALibName, TLibHandle AHandle, const char* AName,
+                    TFunction& AVariable, bool AOptional = false) {
+  void* address = nullptr;
+  BindEntryPointAddress(ALibName, AHandle, AName, address, AOptional);
+  AVariable = reinterpret_cast<TFunction>(address);
+}
+
+}  // namespace kiv

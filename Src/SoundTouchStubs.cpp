@@ -1,0 +1,3 @@
+#include "SoundTouchStubs.h"
+
+KIV_DEFINE_PLAIN_STUB_UNIT(SoundTouchStubs, KIV_SOUNDTOUCH_ENTRY_POINTS)

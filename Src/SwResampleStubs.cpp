@@ -1,0 +1,3 @@
+#include "SwResampleStubs.h"
+
+KIV_DEFINE_PLAIN_STUB_UNIT(SwResampleStubs, KIV_SWRESAMPLE_ENTRY_POINTS)

@@ -1,0 +1,3 @@
+#include "SwScaleStubs.h"
+
+KIV_DEFINE_PLAIN_STUB_UNIT(SwScaleStubs, KIV_SWSCALE_ENTRY_POINTS)
