@@ -146,6 +146,18 @@ TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AF
   return handle;
 }
 
+std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool ARemove) {
+  auto at = ASource.find(ASeparator);
+  if (at == std::string::npos) {
+    std::string token = ASource;
+    if (ARemove) ASource.clear();
+    return token;
+  }
+  std::string token = ASource.substr(0, at);
+  if (ARemove) ASource.erase(0, at + ASeparator.size());
+  return token;
+}
+
 void FreeLibraryHandle(TLibHandle AHandle) {
   if (AHandle) dlclose(AHandle);
 }

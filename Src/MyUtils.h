@@ -36,6 +36,10 @@ std::string TrimSystemMessage(std::string AText);
 // True when a file (or a link to one) of that name exists.
 bool FileExists(const TPathFileName& AFileName);
 
+// The text before the first ASeparator in ASource (all of it when there is none); with
+// ARemove, ASource keeps only what follows the separator (nothing when there is none).
+std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool ARemove);
+
 // Resolves a name into an untyped address; nullptr when it is not exported.
 void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText);
 
