@@ -4,6 +4,7 @@
 #include <elf.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -144,6 +145,32 @@ TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AF
     AErrorCode = selfMissing ? LoadErrorNotFound : LoadErrorBadFormat;
   }
   return handle;
+}
+
+std::string FormatV(const char* AFormat, va_list AArgs) {
+  char fixed[512];
+  va_list again;
+  va_copy(again, AArgs);
+  int length = std::vsnprintf(fixed, sizeof fixed, AFormat, AArgs);
+  std::string text;
+  if (length < 0) {
+    text.clear();
+  } else if (size_t(length) < sizeof fixed) {
+    text.assign(fixed, size_t(length));
+  } else {
+    text.resize(size_t(length));
+    std::vsnprintf(text.data(), size_t(length) + 1, AFormat, again);
+  }
+  va_end(again);
+  return text;
+}
+
+std::string Format(const char* AFormat, ...) {
+  va_list args;
+  va_start(args, AFormat);
+  std::string text = FormatV(AFormat, args);
+  va_end(args);
+  return text;
 }
 
 std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool ARemove) {

@@ -1,6 +1,7 @@
 // Operating-system primitives: shared-library loading and entry-point binding.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,10 @@ std::string TrimSystemMessage(std::string AText);
 
 // True when a file (or a link to one) of that name exists.
 bool FileExists(const TPathFileName& AFileName);
+
+// printf-style formatting into a string, under the program's locale.
+std::string Format(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatV(const char* AFormat, va_list AArgs);
 
 // The text before the first ASeparator in ASource (all of it when there is none); with
 // ARemove, ASource keeps only what follows the separator (nothing when there is none).
