@@ -1,0 +1,346 @@
+#include "KivDecode.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <thread>
+
+#include "KivLoad.h"
+#include "KivMainThread.h"
+#include "KivUtils.h"
+#include "LogCapture.h"
+#include "TestSupport.h"
+
+using namespace kiv;
+using kivtest::LogCapture;
+using kivtest::MediaFile;
+
+namespace {
+
+class DecoderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg(); }
+
+  void ExpectNoInput() {
+    EXPECT_EQ(Decoder.FileHandle(), nullptr);
+    EXPECT_EQ(Decoder.FileSize(), -1);
+    EXPECT_EQ(Decoder.StreamCount(), -1);
+    EXPECT_EQ(Decoder.ProgramCount(), -1);
+    EXPECT_EQ(Decoder.VideoStreamCount(), -1);
+    EXPECT_EQ(Decoder.AudioStreamCount(), -1);
+    EXPECT_EQ(Decoder.FirstVideoStreamIndex(), -1);
+    EXPECT_EQ(Decoder.ForceFormat(), "");
+  }
+
+  TCustomDecoder Decoder;
+};
+
+TEST(DecoderDefaults, ANewDecoderHasNoInputAndTheComponentDefaults) {
+  TCustomDecoder decoder;
+  EXPECT_EQ(decoder.FileSize(), -1);
+  EXPECT_EQ(decoder.StreamCount(), -1);
+  EXPECT_EQ(decoder.VideoStreamCount(), -1);
+  EXPECT_EQ(decoder.FirstVideoStreamIndex(), -1);
+  EXPECT_EQ(decoder.LastErrMsg(), "");
+  EXPECT_TRUE(decoder.TriggerEventInMainThread());
+  EXPECT_TRUE(decoder.GetLongCodecName());
+  EXPECT_EQ(decoder.Version(), "6.5c");
+  EXPECT_EQ(decoder.ReadTimeout(), 30000);
+}
+
+TEST(DecoderWithoutLibraries, RefusesToOpenAndToTakeOptions) {
+  KivLoader->Unload(AVLibraries);
+  TCustomDecoder decoder;
+  EXPECT_FALSE(decoder.AVLibLoaded());
+  try {
+    decoder.LoadFile(MediaFile("h264_bframes.mp4"));
+    FAIL() << "no error raised";
+  } catch (const ELibraryNotLoaded& e) {
+    EXPECT_STREQ(e.what(), "Library avcodec not loaded.");
+  }
+  EXPECT_THROW(decoder.SetFileHandle(reinterpret_cast<AVFormatContext*>(&decoder)),
+               ELibraryNotLoaded);
+  EXPECT_FALSE(decoder.opt_default("probesize", "100000"));
+  EXPECT_EQ(decoder.LastErrMsg(), "FFmpeg libraries not loaded.");
+}
+
+TEST_F(DecoderTest, LoadAVLibFailureKeepsTheLoaderText) {
+  kivtest::TempDir dir;
+  dir.Write("libavcodec.so.59", "broken");
+  Decoder.UnloadAVLib();
+  EXPECT_FALSE(Decoder.LoadAVLib(dir.Path()));
+  EXPECT_EQ(Decoder.LastErrMsg().rfind("Load library " + dir.File("libavcodec.so.59") + " error(#8): ", 0), 0u)
+      << Decoder.LastErrMsg();
+  EXPECT_FALSE(Decoder.AVLibLoaded());
+}
+
+TEST_F(DecoderTest, CountsStreamsByType) {
+  struct Case {
+    const char* file;
+    int streams, video, firstVideo, audio, firstAudio, subtitles, firstSubtitle, programs;
+  } cases[] = {
+      {"two_audio.mkv", 3, 1, 0, 2, 1, 0, -1, 0},
+      {"audio.mp3", 1, 0, -1, 1, 0, 0, -1, 0},
+      {"picture.png", 1, 1, 0, 0, -1, 0, -1, 0},
+      {"programs.ts", 3, 2, 0, 1, 1, 0, -1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile(c.file))) << Decoder.LastErrMsg();
+    EXPECT_EQ(Decoder.StreamCount(), c.streams);
+    EXPECT_EQ(Decoder.VideoStreamCount(), c.video);
+    EXPECT_EQ(Decoder.FirstVideoStreamIndex(), c.firstVideo);
+    EXPECT_EQ(Decoder.AudioStreamCount(), c.audio);
+    EXPECT_EQ(Decoder.FirstAudioStreamIndex(), c.firstAudio);
+    EXPECT_EQ(Decoder.SubtitleStreamCount(), c.subtitles);
+    EXPECT_EQ(Decoder.FirstSubtitleStreamIndex(), c.firstSubtitle);
+    EXPECT_EQ(Decoder.ProgramCount(), c.programs);
+    EXPECT_EQ(Decoder.FileSize(), FileSizeOf(MediaFile(c.file)));
+  }
+  Decoder.CloseFile();
+  ExpectNoInput();
+}
+
+TEST_F(DecoderTest, FailedOpensLeaveNoInputAndSayWhy) {
+  const std::string missing = MediaFile("no-such-file.mp4");
+  struct Case {
+    std::string file;
+    std::string format;
+    std::string message;
+  } cases[] = {
+      {MediaFile("h264_bframes.mp4"), "no_such_format", "Unknown input format: no_such_format"},
+      {missing, "", missing + ": No such file or directory"},
+      {MediaFile("random.bin"), "",
+       MediaFile("random.bin") + ": Invalid data found when processing input"},
+      {MediaFile("empty.bin"), "",
+       MediaFile("empty.bin") + ": Invalid data found when processing input"},
+      {MediaFile(""), "", MediaFile("") + ": "},  // a directory
+  };
+  LogCapture log;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + " " + c.format);
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile("two_audio.mkv")));  // open before: closed after
+    EXPECT_FALSE(Decoder.LoadFile(c.file, c.format));
+    EXPECT_EQ(Decoder.LastErrMsg().rfind(c.message, 0), 0u) << Decoder.LastErrMsg();
+    ExpectNoInput();
+  }
+  EXPECT_TRUE(log.Has(llError, "Unknown input format: no_such_format"));
+  // Open failures are left to the caller to show.
+  EXPECT_FALSE(log.Has(llError, missing + ": No such file or directory"));
+}
+
+TEST_F(DecoderTest, AForcedFormatIsUsedAndRemembered) {
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile("audio.wav"), "wav")) << Decoder.LastErrMsg();
+  EXPECT_EQ(Decoder.ForceFormat(), "wav");
+  EXPECT_EQ(Decoder.FormatName(), "wav");
+  EXPECT_FALSE(Decoder.LoadFile(MediaFile("audio.wav"), "mpegts"));
+  EXPECT_EQ(Decoder.ForceFormat(), "");
+}
+
+TEST_F(DecoderTest, FormatOptionsApplyToTheNextOpenOnly) {
+  LogCapture log;
+  ASSERT_TRUE(Decoder.opt_default("fflags", "+genpts"));
+  ASSERT_TRUE(Decoder.opt_default("framerate", "10"));  // a demuxer option Matroska lacks
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile("two_audio.mkv"))) << Decoder.LastErrMsg();
+  EXPECT_TRUE(Decoder.FileHandle()->flags & AVFMT_FLAG_GENPTS);
+  EXPECT_TRUE(Decoder.FileHandle()->flags & AVFMT_FLAG_NONBLOCK);
+  EXPECT_EQ(log.Count(llError, "Option framerate not found, ignored."), 1);
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile("two_audio.mkv")));
+  EXPECT_FALSE(Decoder.FileHandle()->flags & AVFMT_FLAG_GENPTS);
+  EXPECT_EQ(log.Count(llError, "Option framerate not found, ignored."), 1);
+}
+
+TEST_F(DecoderTest, AnInvalidStreamSpecifierRaisesAndLeavesNoInput) {
+  ASSERT_TRUE(Decoder.opt_default("threads:zz", "2"));
+  try {
+    Decoder.LoadFile(MediaFile("two_audio.mkv"));
+    FAIL() << "no error raised";
+  } catch (const EOptionError& e) {
+    EXPECT_STREQ(e.what(), "invalid stream specification");
+  }
+  ExpectNoInput();
+  EXPECT_EQ(Decoder.Options().codec_opts(), nullptr);
+  EXPECT_TRUE(Decoder.LoadFile(MediaFile("two_audio.mkv"))) << Decoder.LastErrMsg();
+}
+
+TEST_F(DecoderTest, BeforeFindStreamInfoMayTuneTheProbing) {
+  int calls = 0;
+  Decoder.SetOnBeforeFindStreamInfo([&](TComponent* ASender, AVFormatContext* AContext) {
+    ++calls;
+    EXPECT_EQ(ASender, &Decoder);
+    EXPECT_EQ(AContext, Decoder.FileHandle());
+    EXPECT_EQ(AContext->nb_streams, 0u);  // a transport stream shows its streams while probing
+    AContext->max_analyze_duration = 123456;
+  });
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile("programs.ts")));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(Decoder.FileHandle()->max_analyze_duration, 123456);
+  EXPECT_FALSE(Decoder.LoadFile(MediaFile("no-such-file.ts")));
+  EXPECT_EQ(calls, 1);  // no input, no event
+}
+
+// Runs queued work on the thread that calls Pump, as a program's event loop would.
+class QueueDispatcher : public TMainThreadDispatcher {
+ public:
+  void RunAndWait(const std::function<void()>& AWork) override {
+    std::atomic<bool> done{false};
+    Post([&] {
+      AWork();
+      done = true;
+    });
+    std::unique_lock<std::mutex> lock(FLock);
+    FChanged.wait(lock, [&] { return done.load(); });
+  }
+  void Post(std::function<void()> AWork) override {
+    std::lock_guard<std::mutex> guard(FLock);
+    FQueue.push_back(std::move(AWork));
+    FChanged.notify_all();
+  }
+  // Runs queued work until AUntil holds.
+  void Pump(const std::function<bool()>& AUntil) {
+    std::unique_lock<std::mutex> lock(FLock);
+    while (!AUntil()) {
+      if (FQueue.empty()) {
+        FChanged.wait_for(lock, std::chrono::milliseconds(10));
+        continue;
+      }
+      auto work = std::move(FQueue.front());
+      FQueue.pop_front();
+      lock.unlock();
+      work();
+      lock.lock();
+      FChanged.notify_all();
+    }
+  }
+
+ private:
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::deque<std::function<void()>> FQueue;
+};
+
+TEST_F(DecoderTest, BeforeFindStreamInfoRunsOnTheMainThreadWhenAsked) {
+  QueueDispatcher dispatcher;
+  SetMainThreadDispatcher(&dispatcher);
+  bool onMain = false;
+  Decoder.SetOnBeforeFindStreamInfo([&](TComponent*, AVFormatContext*) { onMain = IsMainThread(); });
+  std::atomic<bool> finished{false};
+  bool loaded = false;
+  std::thread worker([&] {
+    loaded = Decoder.LoadFile(MediaFile("two_audio.mkv"));
+    finished = true;
+  });
+  dispatcher.Pump([&] { return finished.load(); });
+  worker.join();
+  SetMainThreadDispatcher(nullptr);
+  EXPECT_TRUE(loaded);
+  EXPECT_TRUE(onMain);
+}
+
+TEST_F(DecoderTest, AnAdoptedContextIsDescribedButNeverClosed) {
+  AVFormatContext* context = nullptr;
+  ASSERT_EQ(av::avformat_open_input(&context, MediaFile("two_audio.mkv").c_str(), nullptr, nullptr), 0);
+  ASSERT_GE(av::avformat_find_stream_info(context, nullptr), 0);
+  Decoder.SetFileHandle(context);
+  EXPECT_EQ(Decoder.FileHandle(), context);
+  EXPECT_EQ(Decoder.StreamCount(), 3);
+  EXPECT_EQ(Decoder.AudioStreamCount(), 2);
+  Decoder.SetFileHandle(context);  // the same handle: nothing happens
+  EXPECT_EQ(Decoder.StreamCount(), 3);
+  Decoder.CloseFile();
+  ExpectNoInput();
+  EXPECT_EQ(context->nb_streams, 3u);  // still open and ours
+  AVPacket* packet = av::av_packet_alloc();
+  EXPECT_GE(av::av_read_frame(context, packet), 0);
+  av::av_packet_free(&packet);
+  av::avformat_close_input(&context);
+}
+
+TEST_F(DecoderTest, DefaultOptionsSetsEveryOptionOfTheText) {
+  LogCapture log;
+  EXPECT_TRUE(Decoder.DefaultOptions(""));
+  EXPECT_TRUE(log.Entries().empty());
+
+  EXPECT_TRUE(Decoder.DefaultOptions("-fflags +genpts stray -probesize"));
+  EXPECT_TRUE(log.Has(llInfo, "ParseOptions: -fflags +genpts stray -probesize"));
+  EXPECT_TRUE(log.Has(llError, "Invalid option found while parsing options, ignore"));
+  AVDictionary* format = Decoder.Options().format_opts();
+  EXPECT_STREQ(av::av_dict_get(format, "fflags", nullptr, 0)->value, "+genpts");
+  EXPECT_STREQ(av::av_dict_get(format, "probesize", nullptr, 0)->value, "");
+
+  EXPECT_FALSE(Decoder.DefaultOptions("-no_such_option 1 -analyzeduration 5000"));
+  EXPECT_STREQ(av::av_dict_get(Decoder.Options().format_opts(), "analyzeduration", nullptr, 0)->value,
+               "5000");
+}
+
+TEST(SplitCommandLine, FollowsTheCRuntimeQuotingRules) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"a  b\tc", {"a", "b", "c", ""}},
+      {"\"a b\" c", {"a b", "c", ""}},
+      {"a\\\"b", {"a\"b", ""}},             // odd backslashes: a literal quote
+      {"a\\\\\"b c\"", {"a\\b c", ""}},     // even backslashes: the quote delimits
+      {"\"a\"\"b\" c", {"a\"b", "c", ""}},  // doubled quote inside quotes
+      {"a\\\\b", {"a\\\\b", ""}},           // backslashes before other characters stay
+      {"  ", {""}},
+      {"-vf \"scale=320:-1, hflip\"", {"-vf", "scale=320:-1, hflip", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(SplitCommandLine(c.text), c.args);
+  }
+}
+
+// A server on the loopback interface that accepts connections and never answers.
+class SilentServer {
+ public:
+  SilentServer() {
+    FSocket = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(FSocket, 4);
+    socklen_t length = sizeof address;
+    getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+  }
+  ~SilentServer() { close(FSocket); }
+  int Port() const { return FPort; }
+
+ private:
+  int FSocket = -1;
+  int FPort = 0;
+};
+
+TEST_F(DecoderTest, AStalledNetworkOpenEndsAtTheReadTimeout) {
+  SilentServer server;
+  LogCapture log;
+  Decoder.SetReadTimeout(1000);
+  // A watchdog cancels the open should the time-out not work, so the test cannot hang.
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!done) Decoder.Interrupt();
+  });
+  auto start = std::chrono::steady_clock::now();
+  bool loaded = Decoder.LoadFile("http://127.0.0.1:" + std::to_string(server.Port()) + "/clip.mp4");
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  done = true;
+  watchdog.join();
+  EXPECT_FALSE(loaded);
+  EXPECT_TRUE(log.Has(llInfo, "connecting/reading timeout")) << "took " << seconds << " s";
+  EXPECT_FALSE(log.Has(llInfo, "connecting/reading canceled"));
+  ExpectNoInput();
+}
+
+}  // namespace
