@@ -149,6 +149,10 @@ bool ConvertCharset(const std::string& AText, const char* ATo, const char* AFrom
     }
     // A character replaced by a substitute counts as missing: the name would change.
     if (result != 0 || inLeft != 0) return false;
+    // A stateful character set may still have to return to its initial shift state.
+    if (iconv(converter.Handle(), nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
+      return false;
+    used = output.size() - outLeft;
     break;
   }
   AResult.assign(output.data(), used);
