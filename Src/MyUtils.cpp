@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -183,6 +184,44 @@ std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool
   std::string token = ASource.substr(0, at);
   if (ARemove) ASource.erase(0, at + ASeparator.size());
   return token;
+}
+
+std::string FileSizeToStr(int64_t ASize) {
+  struct TUnit {
+    int64_t Bytes;
+    const char* Format;
+  };
+  static constexpr TUnit Units[] = {
+      {int64_t(1) << 30, "%.2f GB"}, {int64_t(1) << 20, "%.2f MB"}, {int64_t(1) << 10, "%.2f KB"}};
+  char text[64];
+  for (const TUnit& unit : Units)
+    if (ASize > unit.Bytes) {
+      std::snprintf(text, sizeof text, unit.Format, double(ASize) / double(unit.Bytes));
+      return text;
+    }
+  std::snprintf(text, sizeof text, "%lld Byte", static_cast<long long>(ASize));
+  return text;
+}
+
+int64_t FileSizeOf(const TPathFileName& AFileName) {
+  struct stat info;
+  if (!FileExists(AFileName) || stat(AFileName.c_str(), &info) != 0) return -1;
+  return info.st_size;
+}
+
+TPathFileName ExeFileName() {
+  std::vector<char> path(256);
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return {};
+    if (static_cast<size_t>(length) < path.size()) return TPathFileName(path.data(), length);
+    path.resize(path.size() * 2);
+  }
+}
+
+TPathFileName ExeFilePath() {
+  TPathFileName name = ExeFileName();
+  return name.substr(0, name.rfind('/') + 1);
 }
 
 void FreeLibraryHandle(TLibHandle AHandle) {
