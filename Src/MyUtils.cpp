@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -80,9 +81,10 @@ std::vector<std::string> NeededLibraries(const TPathFileName& APath) {
 
 // Libraries of the directory that a library needs are opened first, from that directory, so
 // that the dynamic linker takes them (it matches a NEEDED name against the sonames of the
-// objects already loaded) instead of searching the system for them. The handles stay open
-// for the life of the process: they are the dependencies of a library the loader keeps.
-void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName, int ADepth = 0) {
+// objects already loaded) instead of searching the system for them. Their handles belong to
+// the library that needed them and are closed with it.
+void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName,
+                     std::vector<void*>& AHandles, int ADepth = 0) {
   if (ADepth > 16) return;
   for (const auto& name : NeededLibraries(ADir + AFileName)) {
     TPathFileName sibling = ADir + name;
@@ -91,10 +93,16 @@ void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName, 
       dlclose(loaded);  // already loaded: drop the reference RTLD_NOLOAD added
       continue;
     }
-    PreloadSiblings(ADir, name, ADepth + 1);
-    dlopen(sibling.c_str(), RTLD_NOW);
+    PreloadSiblings(ADir, name, AHandles, ADepth + 1);
+    if (void* handle = dlopen(sibling.c_str(), RTLD_NOW)) AHandles.push_back(handle);
   }
   dlerror();
+}
+
+// The sibling handles opened for each library handle.
+std::map<void*, std::vector<void*>>& SiblingHandles() {
+  static std::map<void*, std::vector<void*>> handles;
+  return handles;
 }
 
 }  // namespace
@@ -128,11 +136,18 @@ TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AF
     return nullptr;
   }
   if (!dir.empty() && FileExists(dir + AFileName)) {
-    PreloadSiblings(dir, AFileName);
+    std::vector<void*> siblings;
+    PreloadSiblings(dir, AFileName, siblings);
     handle = dlopen((dir + AFileName).c_str(), RTLD_NOW);
     if (!handle) {
       AErrorCode = LoadErrorBadFormat;
       AErrorText = LastDlError();
+    }
+    if (handle && !siblings.empty()) {
+      auto& kept = SiblingHandles()[handle];
+      kept.insert(kept.end(), siblings.begin(), siblings.end());
+    } else {
+      for (void* sibling : siblings) dlclose(sibling);
     }
     return handle;
   }
@@ -225,7 +240,13 @@ TPathFileName ExeFilePath() {
 }
 
 void FreeLibraryHandle(TLibHandle AHandle) {
-  if (AHandle) dlclose(AHandle);
+  if (!AHandle) return;
+  std::lock_guard<std::mutex> guard(DlLock());
+  dlclose(AHandle);
+  auto siblings = SiblingHandles().find(AHandle);
+  if (siblings == SiblingHandles().end()) return;
+  for (void* sibling : siblings->second) dlclose(sibling);
+  SiblingHandles().erase(siblings);
 }
 
 void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText) {
