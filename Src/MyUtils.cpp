@@ -3,10 +3,12 @@
 #include <dlfcn.h>
 #include <elf.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -79,9 +81,10 @@ std::vector<std::string> NeededLibraries(const TPathFileName& APath) {
 
 // Libraries of the directory that a library needs are opened first, from that directory, so
 // that the dynamic linker takes them (it matches a NEEDED name against the sonames of the
-// objects already loaded) instead of searching the system for them. The handles stay open
-// for the life of the process: they are the dependencies of a library the loader keeps.
-void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName, int ADepth = 0) {
+// objects already loaded) instead of searching the system for them. Their handles belong to
+// the library that needed them and are closed with it.
+void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName,
+                     std::vector<void*>& AHandles, int ADepth = 0) {
   if (ADepth > 16) return;
   for (const auto& name : NeededLibraries(ADir + AFileName)) {
     TPathFileName sibling = ADir + name;
@@ -90,10 +93,16 @@ void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName, 
       dlclose(loaded);  // already loaded: drop the reference RTLD_NOLOAD added
       continue;
     }
-    PreloadSiblings(ADir, name, ADepth + 1);
-    dlopen(sibling.c_str(), RTLD_NOW);
+    PreloadSiblings(ADir, name, AHandles, ADepth + 1);
+    if (void* handle = dlopen(sibling.c_str(), RTLD_NOW)) AHandles.push_back(handle);
   }
   dlerror();
+}
+
+// The sibling handles opened for each library handle.
+std::map<void*, std::vector<void*>>& SiblingHandles() {
+  static std::map<void*, std::vector<void*>> handles;
+  return handles;
 }
 
 }  // namespace
@@ -127,11 +136,18 @@ TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AF
     return nullptr;
   }
   if (!dir.empty() && FileExists(dir + AFileName)) {
-    PreloadSiblings(dir, AFileName);
+    std::vector<void*> siblings;
+    PreloadSiblings(dir, AFileName, siblings);
     handle = dlopen((dir + AFileName).c_str(), RTLD_NOW);
     if (!handle) {
       AErrorCode = LoadErrorBadFormat;
       AErrorText = LastDlError();
+    }
+    if (handle && !siblings.empty()) {
+      auto& kept = SiblingHandles()[handle];
+      kept.insert(kept.end(), siblings.begin(), siblings.end());
+    } else {
+      for (void* sibling : siblings) dlclose(sibling);
     }
     return handle;
   }
@@ -185,8 +201,52 @@ std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool
   return token;
 }
 
+std::string FileSizeToStr(int64_t ASize) {
+  struct TUnit {
+    int64_t Bytes;
+    const char* Format;
+  };
+  static constexpr TUnit Units[] = {
+      {int64_t(1) << 30, "%.2f GB"}, {int64_t(1) << 20, "%.2f MB"}, {int64_t(1) << 10, "%.2f KB"}};
+  char text[64];
+  for (const TUnit& unit : Units)
+    if (ASize > unit.Bytes) {
+      std::snprintf(text, sizeof text, unit.Format, double(ASize) / double(unit.Bytes));
+      return text;
+    }
+  std::snprintf(text, sizeof text, "%lld Byte", static_cast<long long>(ASize));
+  return text;
+}
+
+int64_t FileSizeOf(const TPathFileName& AFileName) {
+  struct stat info;
+  if (!FileExists(AFileName) || stat(AFileName.c_str(), &info) != 0) return -1;
+  return info.st_size;
+}
+
+TPathFileName ExeFileName() {
+  std::vector<char> path(256);
+  for (;;) {
+    ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return {};
+    if (static_cast<size_t>(length) < path.size()) return TPathFileName(path.data(), length);
+    path.resize(path.size() * 2);
+  }
+}
+
+TPathFileName ExeFilePath() {
+  TPathFileName name = ExeFileName();
+  return name.substr(0, name.rfind('/') + 1);
+}
+
 void FreeLibraryHandle(TLibHandle AHandle) {
-  if (AHandle) dlclose(AHandle);
+  if (!AHandle) return;
+  std::lock_guard<std::mutex> guard(DlLock());
+  dlclose(AHandle);
+  auto siblings = SiblingHandles().find(AHandle);
+  if (siblings == SiblingHandles().end()) return;
+  for (void* sibling : siblings->second) dlclose(sibling);
+  SiblingHandles().erase(siblings);
 }
 
 void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText) {

@@ -45,6 +45,19 @@ std::string FormatV(const char* AFormat, va_list AArgs);
 // ARemove, ASource keeps only what follows the separator (nothing when there is none).
 std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool ARemove);
 
+// A size as "%.2f GB", "%.2f MB", "%.2f KB" (above 2^30, 2^20, 2^10 bytes) or "%d Byte", with
+// the decimal separator of the program's LC_NUMERIC.
+std::string FileSizeToStr(int64_t ASize);
+
+// The size of a file in bytes; -1 when there is no such file or it cannot be read.
+int64_t FileSizeOf(const TPathFileName& AFileName);
+
+// The full path of the running program.
+TPathFileName ExeFileName();
+
+// The running program's directory, ending with "/".
+TPathFileName ExeFilePath();
+
 // Resolves a name into an untyped address; nullptr when it is not exported.
 void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText);
 
