@@ -14,6 +14,7 @@
 #include "AVUtilStubs.h"
 #include "KivBaseComponent.h"
 #include "KivTypes.h"
+#include "KivUtils.h"
 
 namespace kiv {
 
@@ -183,6 +184,127 @@ class TCustomDecoder : public TKivBaseComponent {
   bool StreamTypeIs(int32_t AStreamIndex, AVMediaType AType);
   std::string StreamCodecName(const AVStream* AStream) const;
 };
+
+// One decoded picture, held in a private copy.
+struct TFrameInfo {
+  AVPixelFormat PixFmt = AV_PIX_FMT_NONE;
+  int32_t Width = -1;
+  int32_t Height = -1;
+  bool IsKeyFrame = false;
+  bool IsInterlaced = false;
+  bool IsTopFieldFirst = false;
+  AVPictureType PictureType = AV_PICTURE_TYPE_NONE;
+  int64_t PTS = AV_NOPTS_VALUE;  // microseconds from the stream's start
+  int64_t OriginalDTS = AV_NOPTS_VALUE;  // stream time base
+  int64_t OriginalPTS = AV_NOPTS_VALUE;
+  int32_t StreamIndex = -1;
+  int64_t Position = -1;  // byte position of the packet
+  bool Ready = false;
+  AVPicture Picture;      // planes of the copy inside Buffer
+  uint8_t* Buffer = nullptr;
+  int32_t Size = 0;
+  AVFrame* Frame = nullptr;  // the decoder's frame that delivered the picture
+};
+
+enum TDecodeType { dtBoth, dtVideo, dtAudio };
+enum TDecodeResult { drVideo, drAudio, drError };
+
+// Raised when a decoding or seeking call meets a format context the caller handed in.
+class EReadOnlyHandle : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TCodecContextDeleter {
+  void operator()(AVCodecContext* AContext) const;
+};
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
+struct TFrameDeleter {
+  void operator()(AVFrame* AFrame) const;
+};
+using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
+struct TPacketDeleter {
+  void operator()(AVPacket* APacket) const;
+};
+using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
+
+class TKivDecoder : public TCustomDecoder {
+ public:
+  explicit TKivDecoder(TComponent* AOwner = nullptr);
+  ~TKivDecoder() override;
+  TKivDecoder(const TKivDecoder&) = delete;
+  TKivDecoder& operator=(const TKivDecoder&) = delete;
+
+  std::string ClassName() const override { return "TKivDecoder"; }
+
+  void CloseFile() override;
+  void RefreshFileInfo() override { TCustomDecoder::RefreshFileInfo(); }
+
+  // Decodes the next picture of a video stream: -1 the stream chosen before, else the first
+  // video stream; another value names the stream. True when FrameInfo holds a new picture.
+  bool Decode(int32_t AStreamIndex = -1);
+
+  bool CopyToBitmap(TBitmap& ABitmap);
+  const TDIBDescriptor* GetBitmapPtr();
+
+  // Seeking and stepping.
+  virtual bool Seek(int64_t APTS, TSeekFlags ASeekFlags = TSeekFlags{});
+  int64_t Position();
+  bool DecodeNextKeyFrame(int32_t AStreamIndex = -1);
+  bool DecodePreviousFrame(int32_t AStreamIndex = -1);
+  bool DecodePreviousKeyFrame(int32_t AStreamIndex = -1);
+
+  int BitmapBitsPixel() const { return FFormatConv->BitsPixel(); }
+  void SetBitmapBitsPixel(int AValue) { FFormatConv->SetBitsPixel(AValue); }
+  bool EOF() const { return FEOF; }
+  const TFrameInfo& FrameInfo() const { return FPicture; }
+  TFormatConverter& FormatConverter() { return *FFormatConv; }
+
+ protected:
+  void SwsFlagsFetched(uint32_t ASwsFlags) override;
+
+  bool CheckOwnHandle();
+  int32_t SelectVideoStream(int32_t AStreamIndex);
+  AVCodecContext* OpenVideoCodec(int32_t AStreamIndex);
+  void ResetFrameInfo();
+  bool CanSeek();
+
+  // The filter stage between the decoder and the held picture: the picture to store, or null
+  // when the stage holds the picture back and wants more input.
+  virtual AVFrame* FilterPicture(AVFrame* ADecoded) { return ADecoded; }
+  // Drops whatever the filter stage has built.
+  virtual void ResetFilters() {}
+
+  std::unique_ptr<TFormatConverter> FFormatConv;
+  TCodecContextPtr FVideoCodec;
+  int32_t FVideoCodecIndex = -1;  // the stream FVideoCodec decodes
+  int32_t FSeekIndex = -1;
+  int32_t FDesireVideoIndex = -1;
+  AVRational FFrameRate{0, 0};
+  TFramePtr FDecodedFrame;
+  TFramePtr FFilteredFrame;
+  TPacketPtr FPacket;
+  bool FEOF = false;
+  bool FEOFpkt = false;
+  // The decoder took a packet since it last ran dry and may hold pictures to hand out.
+  bool FVideoPending = false;
+  // Pictures received since the last packet was sent.
+  int FPicturesFromPacket = 0;
+  TFrameInfo FPicture;
+  int64_t FLastPTS = AV_NOPTS_VALUE;
+  AVPacket FLastSent{};  // times and place of the last packet sent to the video decoder
+
+ private:
+  // 1 when a picture was stored, 0 when the decoder needs input, AVERROR_EOF when drained,
+  // another negative code on a decoding error.
+  int ReceiveVideoPicture(AVCodecContext* ACodec);
+  int SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket);
+  void StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
+  std::string Where(const char* AOperation) const;
+};
+
+// FFmpeg's seek flags of a set of seek flags.
+constexpr int ToAVSeekFlags(TSeekFlags AFlags) { return AFlags.Bits() & 0x0F; }
 
 // Splits a command-line-like text into arguments: blanks separate, double quotes group,
 // backslashes escape quotes as a C runtime reads a command line.

@@ -1,0 +1,198 @@
+#include <cstring>
+
+#include "KivDecode.h"
+#include "KivLog.h"
+#include "KivUtils.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
+
+// Passes the backward key-frame search may make once its target has gone below the start of
+// the stream, before it gives up: every later pass can only land on the same first key frame.
+constexpr int MaxPassesBeforeStart = 64;
+
+}  // namespace
+
+int64_t TKivDecoder::Position() {
+  if (!FFileHandle) {
+    ReportError(AV_LOG_WARNING, "file not loaded.");
+    return -1;
+  }
+  if (!FFileHandle->pb) {
+    ReportError(AV_LOG_WARNING, "cannot get position");
+    return -1;
+  }
+  return av::avio_seek(FFileHandle->pb, 0, SEEK_CUR);
+}
+
+bool TKivDecoder::CanSeek() {
+  if (!CheckOwnHandle()) return false;
+  if (FFileHandle->iformat && strcasecmp(FFileHandle->iformat->name, "image2") == 0) {
+    ReportError(AV_LOG_INFO, "\\"image2\\" format cannot to be seeked.");
+    return false;
+  }
+  return true;
+}
+
+bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
+  if (!CanSeek()) return false;
+  const std::string where = Where("Seek()");
+  AVIOContext* pb = FFileHandle->pb;
+  if (pb)
+    CurrentLogger().Log(this, llDebug,
+                        Format("%s: current position %lld bytes", where.c_str(),
+                               (long long)av::avio_seek(pb, 0, SEEK_CUR)));
+
+  const bool byBytes = ASeekFlags.Contains(sfByte);
+  int64_t target = APTS;
+  if (!byBytes && APTS == 0 && FFrameRate.den != 0 && FSeekIndex >= 0 &&
+      FSeekIndex < int32_t(FFileHandle->nb_streams) &&
+      FFileHandle->streams[FSeekIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+    target = -(FrameRateToDuration(FFrameRate) / 2);  // half a frame before the start
+  if (!byBytes) {
+    int64_t start;
+    if (FSeekIndex >= 0) {
+      const AVStream* st = FFileHandle->streams[FSeekIndex];
+      target = av::av_rescale_q(target, MicrosecondBase, st->time_base);
+      start = st->start_time;
+    } else {
+      start = FFileHandle->start_time;
+    }
+    if (start != AV_NOPTS_VALUE) target += start;
+  }
+
+  if (FVideoCodec) av::avcodec_flush_buffers(FVideoCodec.get());
+  FEOF = FEOFpkt = false;
+  FVideoPending = false;
+  ResetFrameInfo();
+
+  const int flags = ToAVSeekFlags(ASeekFlags);
+  int ret;
+  if (FFileHandle->iformat->read_seek2) {
+    MarkRead();
+    ret = av::avformat_seek_file(FFileHandle, FSeekIndex, INT64_MIN, target, INT64_MAX, flags);
+    if (ret < 0) {
+      MarkRead();
+      ret = av::avformat_seek_file(FFileHandle, FSeekIndex, INT64_MIN, target, INT64_MAX,
+                                   flags ^ AVSEEK_FLAG_BACKWARD);
+    }
+  } else {
+    MarkRead();
+    ret = av::av_seek_frame(FFileHandle, FSeekIndex, target, flags);
+    if (ret < 0) {
+      MarkRead();
+      ret = av::av_seek_frame(FFileHandle, FSeekIndex, target, flags ^ AVSEEK_FLAG_BACKWARD);
+    }
+  }
+  FLastRead = INT64_MAX;
+
+  bool result = ret >= 0;
+  if (!result) {
+    if (byBytes)
+      ReportErrorFmt(AV_LOG_ERROR, "%s: could not seek to position %lld bytes", where.c_str(),
+                     (long long)APTS);
+    else
+      ReportErrorFmt(AV_LOG_ERROR, "%s: could not seek to position %0.3f seconds", where.c_str(),
+                     APTS / 1000000.0);
+  }
+  if (pb)
+    CurrentLogger().Log(this, llDebug,
+                        Format("%s: seek to position %lld bytes", where.c_str(),
+                               (long long)av::avio_seek(pb, 0, SEEK_CUR)));
+  return result;
+}
+
+bool TKivDecoder::DecodeNextKeyFrame(int32_t AStreamIndex) {
+  int32_t idx = SelectVideoStream(AStreamIndex);
+  if (idx < 0) return false;
+  int64_t d = FrameRateToDuration(FFrameRate);
+  int64_t target = FPicture.PTS != AV_NOPTS_VALUE && FPicture.PTS > 0 ? FPicture.PTS + d : d;
+  if (!Seek(target)) return false;
+  return Decode(idx);
+}
+
+bool TKivDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
+  int32_t idx = SelectVideoStream(AStreamIndex);
+  if (idx < 0) return false;
+  const int64_t d = FrameRateToDuration(FFrameRate);
+  int64_t cur = 0;
+  if (FPicture.PTS != AV_NOPTS_VALUE)
+    cur = FPicture.PTS;
+  else if (FLastPTS != AV_NOPTS_VALUE)
+    cur = FLastPTS;
+  else if (FFileHandle->duration != AV_NOPTS_VALUE)
+    cur = FFileHandle->duration;
+
+  AVIOContext* pb = FFileHandle->pb;
+  auto bytePosition = [&] { return av::avio_seek(pb, 0, SEEK_CUR); };
+  const int64_t startpos = pb ? bytePosition() : -1;
+  int64_t before = -1, after = -1, ref = -2;
+  int passesBeforeStart = 0;
+
+  for (int64_t n = 1;; ++n) {
+    if (pb) before = bytePosition();
+    Seek(cur - n * d, TSeekFlags{sfBackward});
+    const bool far = cur < n * d;
+    if (far && ++passesBeforeStart > MaxPassesBeforeStart) {
+      FLastErrMsg = Format(
+          "Could not seek to the previous key-frame. No earlier key frame found in %d steps.",
+          int(n));
+      return false;
+    }
+    if (pb) {
+      after = bytePosition();
+      // The seek did not land before where the command started.
+      if (after >= startpos && startpos > 0 && after != before && !far) continue;
+      if (ref == -1)
+        ref = after;
+      else if (ref > 0 && after >= ref && !far)
+        continue;  // no earlier than the reference position
+    }
+    if (ref == -2) ref = -1;
+
+    if (Decode(idx)) {
+      const int64_t p = FPicture.PTS;
+      if (p < cur) return true;
+      if (p <= 0) return true;
+      if (p == cur && far) return true;
+      if (after < ref) ref = -1;
+      continue;
+    }
+    if (far || FEOF) {
+      FLastErrMsg = "Could not seek to the previous key-frame. " + FLastErrMsg;
+      return false;
+    }
+  }
+}
+
+bool TKivDecoder::DecodePreviousFrame(int32_t AStreamIndex) {
+  int32_t idx = SelectVideoStream(AStreamIndex);
+  if (idx < 0) return false;
+  const int64_t d = FrameRateToDuration(FFrameRate);
+  int64_t cur = 0;
+  if (FPicture.PTS != AV_NOPTS_VALUE)
+    cur = FPicture.PTS;
+  else if (FLastPTS != AV_NOPTS_VALUE)
+    cur = FLastPTS;
+  const int64_t limit = cur - 2 * d;
+  int64_t best = AV_NOPTS_VALUE;
+
+  if (!DecodePreviousKeyFrame(idx)) return false;
+  while (true) {
+    if (FPicture.PTS > limit) return true;
+    if (!Decode(idx)) return false;
+    if (FPicture.PTS < cur) best = FPicture.PTS;
+    if (FPicture.PTS != cur) continue;
+    // Decoding came back to the starting picture without passing the limit.
+    if (!DecodePreviousKeyFrame(idx)) continue;
+    if (best != AV_NOPTS_VALUE)
+      while (Decode(idx) && FPicture.PTS < best) {
+      }
+    return true;
+  }
+}
+
+}  // namespace kiv

@@ -1,0 +1,361 @@
+#include <cstring>
+
+#include "AVFilterStubs.h"
+#include "KivDecode.h"
+#include "KivLog.h"
+#include "KivUtils.h"
+
+namespace kiv {
+
+void TCodecContextDeleter::operator()(AVCodecContext* AContext) const {
+  if (av::avcodec_free_context) av::avcodec_free_context(&AContext);
+}
+void TFrameDeleter::operator()(AVFrame* AFrame) const {
+  if (av::av_frame_free) av::av_frame_free(&AFrame);
+}
+void TPacketDeleter::operator()(AVPacket* APacket) const {
+  if (av::av_packet_free) av::av_packet_free(&APacket);
+}
+
+namespace {
+
+constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
+
+bool IsImage2(const AVFormatContext* AContext) {
+  return AContext->iformat && strcasecmp(AContext->iformat->name, "image2") == 0;
+}
+
+}  // namespace
+
+TKivDecoder::TKivDecoder(TComponent* AOwner)
+    : TCustomDecoder(AOwner), FFormatConv(std::make_unique<TFormatConverter>()) {
+  FLastSent.dts = FLastSent.pts = AV_NOPTS_VALUE;
+}
+
+TKivDecoder::~TKivDecoder() {
+  TKivDecoder::CloseFile();
+  if (FPicture.Buffer && av::av_free) av::av_free(FPicture.Buffer);
+  FPicture.Buffer = nullptr;
+}
+
+std::string TKivDecoder::Where(const char* AOperation) const {
+  return ClassName() + "." + AOperation;
+}
+
+void TKivDecoder::SwsFlagsFetched(uint32_t ASwsFlags) { FFormatConv->Setsws_flags(int(ASwsFlags)); }
+
+void TKivDecoder::CloseFile() {
+  FSeekIndex = -1;
+  FDesireVideoIndex = -1;
+  FFrameRate = {0, 0};
+  FEOF = FEOFpkt = false;
+  FVideoPending = false;
+  ResetFrameInfo();
+  FLastPTS = AV_NOPTS_VALUE;
+  FVideoCodec.reset();
+  FVideoCodecIndex = -1;
+  TCustomDecoder::CloseFile();
+}
+
+bool TKivDecoder::CheckOwnHandle() {
+  if (!FFileHandle) {
+    ReportError(AV_LOG_WARNING, "file not loaded.");
+    return false;
+  }
+  if (!FOwnHandle) {
+    ReportError(AV_LOG_WARNING, "file cannot be seeked, handle is readonly.");
+    throw EReadOnlyHandle("file cannot be seeked, handle is readonly.");
+  }
+  return true;
+}
+
+int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
+  if (!CheckOwnHandle()) return -1;
+  int32_t index = AStreamIndex;
+  if (index < 0) {
+    index = FDesireVideoIndex >= 0 ? FDesireVideoIndex : FFirstVideoStreamIndex;
+    if (index < 0) {
+      ReportError(AV_LOG_ERROR, "no video stream.");
+      return -1;
+    }
+  } else if (index >= int32_t(FFileHandle->nb_streams)) {
+    ReportErrorFmt(AV_LOG_ERROR, "stream index #%d is invalid.", index);
+    return -1;
+  } else if (FFileHandle->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+    ReportErrorFmt(AV_LOG_ERROR, "stream #%d is not video stream.", index);
+    return -1;
+  }
+
+  if (index != FDesireVideoIndex) {
+    ResetFrameInfo();
+    const AVStream* st = FFileHandle->streams[index];
+    // The codec's own time base is known only once its decoder is open.
+    const AVCodecContext* c = FVideoCodecIndex == index ? FVideoCodec.get() : nullptr;
+    if (st->avg_frame_rate.num != 0 && st->avg_frame_rate.den != 0) {
+      FFrameRate = st->avg_frame_rate;
+    } else if (c && c->time_base.num != 0 && c->time_base.num == st->r_frame_rate.den &&
+               c->time_base.den == st->r_frame_rate.num * c->ticks_per_frame) {
+      FFrameRate = {c->time_base.den, c->time_base.num};
+    } else {
+      if (c && c->time_base.num != 0)
+        CurrentLogger().Log(
+            this, llInfo,
+            Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f "
+                   "(%d/%d) -> %2.2f (%d/%d)",
+                   index, double(c->time_base.den) / c->time_base.num, c->time_base.den,
+                   c->time_base.num, av_q2d(st->r_frame_rate), st->r_frame_rate.num,
+                   st->r_frame_rate.den));
+      FFrameRate = st->r_frame_rate;
+    }
+  }
+  FDesireVideoIndex = FSeekIndex = index;
+  return index;
+}
+
+AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
+  AVStream* st = FFileHandle->streams[AStreamIndex];
+  KivAssert(st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO, "KivDecode");
+  if (st->codecpar->width == 0 || st->codecpar->height == 0) {
+    ReportError(AV_LOG_ERROR, "frame size of codec is invalid.");
+    return nullptr;
+  }
+  if (FVideoCodec && FVideoCodecIndex == AStreamIndex) return FVideoCodec.get();
+  FVideoCodec.reset();
+  FVideoCodecIndex = -1;
+  FVideoPending = false;
+
+  const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
+  if (!codec) {
+    ReportErrorFmt(AV_LOG_ERROR, "Unsupported codec (id=%d) for input file stream #%d",
+                   int(st->codecpar->codec_id), AStreamIndex);
+    return nullptr;
+  }
+  TCodecContextPtr context(av::avcodec_alloc_context3(codec));
+  if (!context || av::avcodec_parameters_to_context(context.get(), st->codecpar) < 0) {
+    ReportErrorFmt(AV_LOG_ERROR, "Error while opening codec for input file stream #%d",
+                   AStreamIndex);
+    return nullptr;
+  }
+  context->pkt_timebase = st->time_base;
+  // One thread: pictures come out in step with the packets that complete them.
+  context->thread_count = 1;
+  AVDictionary* opts = stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id,
+                                         FFileHandle, st, codec);
+  int ret = av::avcodec_open2(context.get(), codec, &opts);
+  av::av_dict_free(&opts);
+  if (ret < 0) {
+    ReportErrorFmt(AV_LOG_ERROR, "Error while opening codec for input file stream #%d",
+                   AStreamIndex);
+    return nullptr;
+  }
+  FVideoCodec = std::move(context);
+  FVideoCodecIndex = AStreamIndex;
+  return FVideoCodec.get();
+}
+
+bool TKivDecoder::Decode(int32_t AStreamIndex) {
+  int32_t idx = SelectVideoStream(AStreamIndex);
+  if (idx < 0) return false;
+  if (FPicture.Ready && IsImage2(FFileHandle)) return true;
+  const std::string where = Where("Decode() for video");
+  if (FEOF && FEOFpkt) {
+    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
+    return false;
+  }
+  AVCodecContext* ctx = OpenVideoCodec(idx);
+  if (!ctx) return false;
+  if (!FPacket) FPacket.reset(av::av_packet_alloc());
+  AVPacket* pkt = FPacket.get();
+
+  while (true) {
+    // A picture the decoder already holds goes out before anything more is read.
+    if (FVideoPending) {
+      int r = ReceiveVideoPicture(ctx);
+      if (r > 0) return true;
+      FVideoPending = false;  // empty, drained, or a decoding error the library has logged
+    }
+
+    MarkRead();
+    int ret = av::av_read_frame(FFileHandle, pkt);
+    FLastRead = INT64_MAX;
+    if (ret < 0) {
+      if (ret == AVERROR(EAGAIN)) {
+        ReportErrorFmt(AV_LOG_INFO, "%s: no data, please try again.", where.c_str());
+        return false;
+      }
+      if (FEOFpkt) {
+        // The decoder has handed out everything it held: the stream has ended, unless the
+        // input failed before its end.
+        if (ret != AVERROR_EOF && ret != AVERROR(EPIPE) && !av::avio_feof(FFileHandle->pb)) {
+          ReportErrorFmt(AV_LOG_INFO, "%s: unknown error #%d.", where.c_str(), ret);
+          return false;
+        }
+        ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
+        FEOF = true;
+        return false;
+      }
+      // The first failed read: ask the decoder for the pictures it still holds.
+      FEOFpkt = true;
+      SendVideoPacket(ctx, nullptr);
+      continue;
+    }
+    if (pkt->stream_index != idx) {
+      av::av_packet_unref(pkt);
+      continue;
+    }
+    if (FEOFpkt) {
+      // The input goes on after a failed read: the drained decoder starts afresh.
+      av::avcodec_flush_buffers(ctx);
+      FEOFpkt = false;
+    }
+    // A packet that fails to decode is skipped; the library logs why.
+    SendVideoPacket(ctx, pkt);
+    av::av_packet_unref(pkt);
+  }
+}
+
+int TKivDecoder::SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket) {
+  // The decoder hands this back in the picture that starts in this packet, after reordering.
+  ACodec->reordered_opaque = APacket ? APacket->pts : AV_NOPTS_VALUE;
+  if (APacket) {
+    FLastSent.dts = APacket->dts;
+    FLastSent.pts = APacket->pts;
+    FLastSent.stream_index = APacket->stream_index;
+    FLastSent.pos = APacket->pos;
+  } else {
+    FLastSent.dts = FLastSent.pts = AV_NOPTS_VALUE;
+    FLastSent.pos = -1;
+  }
+  FPicturesFromPacket = 0;
+  int ret = av::avcodec_send_packet(ACodec, APacket);
+  if (ret >= 0 || ret == AVERROR_EOF) FVideoPending = true;
+  return ret;
+}
+
+int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
+  if (!FDecodedFrame) FDecodedFrame.reset(av::av_frame_alloc());
+  if (!FFilteredFrame) FFilteredFrame.reset(av::av_frame_alloc());
+  while (true) {
+    av::av_frame_unref(FDecodedFrame.get());
+    int ret = av::avcodec_receive_frame(ACodec, FDecodedFrame.get());
+    if (ret < 0) return ret;
+    AVFrame* decoded = FDecodedFrame.get();
+    bool fromLastPacket = FPicturesFromPacket++ == 0;
+    if (CurrentLogger().LogLevel() >= llDebug)
+      CurrentLogger().Log(this, llDebug,
+                          Format("pkt.st_idx=%d, dts=%lld, pts=%lld, flags=%d, pict_type=%d(%s)",
+                                 FLastSent.stream_index, (long long)FLastSent.dts,
+                                 (long long)FLastSent.pts, decoded->flags,
+                                 int(decoded->pict_type),
+                                 PictureTypeName(decoded->pict_type).c_str()));
+    decoded->pts = decoded->best_effort_timestamp;
+    AVFrame* frame = FilterPicture(decoded);
+    if (!frame) continue;  // the filter stage holds the picture back
+    StorePicture(frame, FLastSent, fromLastPacket);
+    return 1;
+  }
+}
+
+void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket) {
+  int size = av::av_image_get_buffer_size(AVPixelFormat(AFrame->format), AFrame->width,
+                                          AFrame->height, 1);
+  if (size > FPicture.Size) {
+    av::av_free(FPicture.Buffer);
+    FPicture.Buffer = static_cast<uint8_t*>(av::av_malloc(size_t(size)));
+    FPicture.Size = FPicture.Buffer ? size : 0;
+  }
+  FPicture.PixFmt = AVPixelFormat(AFrame->format);
+  FPicture.Width = AFrame->width;
+  FPicture.Height = AFrame->height;
+  FPicture.IsKeyFrame = AFrame->key_frame != 0;
+  FPicture.IsInterlaced = AFrame->interlaced_frame != 0;
+  FPicture.IsTopFieldFirst = AFrame->top_field_first != 0;
+  FPicture.Frame = AFrame;
+  FPicture.PictureType = AFrame->pict_type;
+
+  // The time in the stream's time base: the packet that completed the picture, or for a
+  // picture the decoder gave back while draining, the packet it started in. A second picture
+  // from one packet has no packet of its own and takes its frame's time.
+  int64_t t;
+  if (!AFromLastPacket)
+    t = AFrame->best_effort_timestamp;
+  else if (APacket.dts == AV_NOPTS_VALUE && AFrame->reordered_opaque != AV_NOPTS_VALUE)
+    t = AFrame->reordered_opaque;
+  else if (APacket.dts != AV_NOPTS_VALUE)
+    t = APacket.dts;
+  else
+    t = APacket.pts;
+
+  int64_t extrapolated = AV_NOPTS_VALUE;
+  if (t == AV_NOPTS_VALUE && FEOFpkt && FLastPTS != AV_NOPTS_VALUE && FPicture.PTS != AV_NOPTS_VALUE)
+    extrapolated = 2 * FPicture.PTS - FLastPTS;
+  if (FPicture.PTS != AV_NOPTS_VALUE) FLastPTS = FPicture.PTS;
+  if (t == AV_NOPTS_VALUE) {
+    FPicture.PTS = extrapolated;
+  } else {
+    const AVStream* s = FFileHandle->streams[FDesireVideoIndex];
+    if (s->start_time != AV_NOPTS_VALUE) t -= s->start_time;
+    FPicture.PTS = av::av_rescale_q(t, s->time_base, MicrosecondBase);
+    if (CurrentLogger().LogLevel() >= llDebug)
+      CurrentLogger().Log(this, llDebug, Format("decode PTS: %0.3f", FPicture.PTS / 1000000.0));
+  }
+  FPicture.OriginalDTS = APacket.dts;
+  FPicture.OriginalPTS = APacket.pts;
+  FPicture.StreamIndex = APacket.stream_index;
+  FPicture.Position = APacket.pos;
+
+  if (FPicture.Buffer) {
+    av::av_image_fill_arrays(FPicture.Picture.data, FPicture.Picture.linesize, FPicture.Buffer,
+                             FPicture.PixFmt, FPicture.Width, FPicture.Height, 1);
+    av::av_image_copy(FPicture.Picture.data, FPicture.Picture.linesize,
+                      const_cast<const uint8_t**>(AFrame->data), AFrame->linesize,
+                      FPicture.PixFmt, FPicture.Width, FPicture.Height);
+  }
+  FPicture.Ready = FPicture.Buffer != nullptr;
+}
+
+void TKivDecoder::ResetFrameInfo() {
+  if (FPicture.PTS != AV_NOPTS_VALUE) FLastPTS = FPicture.PTS;
+  FPicture.PixFmt = AV_PIX_FMT_NONE;
+  FPicture.Width = FPicture.Height = -1;
+  FPicture.IsKeyFrame = FPicture.IsInterlaced = FPicture.IsTopFieldFirst = false;
+  FPicture.PictureType = AV_PICTURE_TYPE_NONE;
+  FPicture.PTS = FPicture.OriginalDTS = FPicture.OriginalPTS = AV_NOPTS_VALUE;
+  FPicture.StreamIndex = -1;
+  FPicture.Position = -1;
+  FPicture.Ready = false;
+  FPicture.Frame = nullptr;
+  ResetFilters();
+}
+
+bool TKivDecoder::CopyToBitmap(TBitmap& ABitmap) {
+  if (!FPicture.Ready) {
+    ReportError(AV_LOG_ERROR, "picture not ready, please decode first");
+    return false;
+  }
+  if (FFormatConv->PictureToRGB(FPicture.Picture.data, FPicture.Picture.linesize, FPicture.PixFmt,
+                                FPicture.Width, FPicture.Height, true)) {
+    ABitmap.Assign(FFormatConv->Bitmap());
+    return true;
+  }
+  ABitmap.SetSize(FPicture.Width, FPicture.Height);
+  ABitmap.SetBrushColor(clBlack);
+  ABitmap.SetBrushStyle(bsSolid);
+  ABitmap.FillRect(ABitmap.ClipRect());
+  ReportError(AV_LOG_ERROR, FFormatConv->LastErrMsg());
+  return false;
+}
+
+const TDIBDescriptor* TKivDecoder::GetBitmapPtr() {
+  if (!FPicture.Ready) {
+    ReportError(AV_LOG_ERROR, "picture not ready, please decode first");
+    return nullptr;
+  }
+  if (FFormatConv->PictureToRGB(FPicture.Picture.data, FPicture.Picture.linesize, FPicture.PixFmt,
+                                FPicture.Width, FPicture.Height, false))
+    return FFormatConv->DIB();
+  ReportError(AV_LOG_ERROR, FFormatConv->LastErrMsg());
+  return nullptr;
+}
+
+}  // namespace kiv

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "KivDecode.h"
+#include "LogCapture.h"
+#include "TestSupport.h"
+
+using namespace kiv;
+using kivtest::MediaFile;
+
+namespace {
+
+// What the ffmpeg tool decoded: one Adler-32 checksum and time per picture, display order.
+struct Reference {
+  std::vector<uint32_t> Checksums;
+  std::vector<int64_t> Times;  // in the reference's time base
+  AVRational TimeBase{1, 1};
+};
+
+Reference ReadReference(const std::string& AClip) {
+  Reference ref;
+  std::ifstream in(MediaFile(AClip + ".framecrc"));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("#tb 0: ", 0) == 0) {
+      std::sscanf(line.c_str(), "#tb 0: %d/%d", &ref.TimeBase.num, &ref.TimeBase.den);
+      continue;
+    }
+    if (line.empty() || line[0] == '#') continue;
+    long long dts, pts, duration, size;
+    unsigned crc;
+    if (std::sscanf(line.c_str(), "0, %lld, %lld, %lld, %lld, 0x%x", &dts, &pts, &duration, &size,
+                    &crc) == 5) {
+      ref.Checksums.push_back(crc);
+      ref.Times.push_back(pts);
+    }
+  }
+  return ref;
+}
+
+// Adler-32 as the reference computes it (starting from 0).
+uint32_t Adler32(const uint8_t* AData, size_t ASize) {
+  uint32_t a = 0 & 0xffff, b = 0 >> 16;
+  for (size_t i = 0; i < ASize; ++i) {
+    a = (a + AData[i]) % 65521;
+    b = (b + a) % 65521;
+  }
+  return (b << 16) | a;
+}
+
+uint32_t HeldChecksum(const TFrameInfo& AInfo) {
+  int size = av::av_image_get_buffer_size(AInfo.PixFmt, AInfo.Width, AInfo.Height, 1);
+  return Adler32(AInfo.Buffer, size_t(size));
+}
+
+class VideoTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg(); }
+  void Open(const std::string& AFile, const std::string& AFormat = "") {
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile(AFile), AFormat)) << Decoder.LastErrMsg();
+  }
+  TKivDecoder Decoder;
+};
+
+class ExactnessTest : public VideoTest, public ::testing::WithParamInterface<const char*> {};
+
+// Every picture the ffmpeg tool decodes, in its order, and back again step by step.
+TEST_P(ExactnessTest, ForwardAndBackwardVisitEveryPictureInOrder) {
+  const Reference ref = ReadReference(GetParam());
+  ASSERT_FALSE(ref.Checksums.empty());
+  Open(GetParam());
+
+  std::vector<uint32_t> forward;
+  std::vector<int64_t> times;
+  while (Decoder.Decode(-1)) {
+    forward.push_back(HeldChecksum(Decoder.FrameInfo()));
+    times.push_back(Decoder.FrameInfo().PTS);
+  }
+  EXPECT_TRUE(Decoder.EOF());
+  EXPECT_EQ(Decoder.LastErrMsg(), "TKivDecoder.Decode() for video: stream eof reached.");
+  ASSERT_EQ(forward, ref.Checksums);
+  for (size_t i = 0; i < times.size(); ++i) {
+    EXPECT_EQ(times[i], av_rescale_q(ref.Times[i] - ref.Times[0], ref.TimeBase, {1, 1000000}))
+        << "picture " << i;
+  }
+  EXPECT_FALSE(Decoder.Decode(-1));  // the stream stays ended
+
+  // From the last picture back to the first.
+  ASSERT_TRUE(Decoder.Seek(times.back(), TSeekFlags{sfBackward}));
+  while (Decoder.Decode(-1) && Decoder.FrameInfo().PTS < times.back()) {
+  }
+  ASSERT_EQ(Decoder.FrameInfo().PTS, times.back());
+  for (size_t i = times.size() - 1; i-- > 0;) {
+    ASSERT_TRUE(Decoder.DecodePreviousFrame(-1)) << "before picture " << i + 1 << ": "
+                                                 << Decoder.LastErrMsg();
+    ASSERT_EQ(Decoder.FrameInfo().PTS, times[i]) << "picture " << i;
+    ASSERT_EQ(HeldChecksum(Decoder.FrameInfo()), ref.Checksums[i]) << "picture " << i;
+  }
+}
+
+TEST_P(ExactnessTest, KeyFrameStepsLandOnKeyFramesInOrder) {
+  Open(GetParam());
+  std::vector<int64_t> keys;
+  while (Decoder.Decode(-1))
+    if (Decoder.FrameInfo().IsKeyFrame) keys.push_back(Decoder.FrameInfo().PTS);
+  ASSERT_FALSE(keys.empty());
+
+  ASSERT_TRUE(Decoder.Seek(0));
+  ASSERT_TRUE(Decoder.Decode(-1));
+  std::vector<int64_t> forward{Decoder.FrameInfo().PTS};
+  while (Decoder.DecodeNextKeyFrame(-1)) {
+    EXPECT_TRUE(Decoder.FrameInfo().IsKeyFrame) << Decoder.FrameInfo().PTS;
+    forward.push_back(Decoder.FrameInfo().PTS);
+  }
+  EXPECT_EQ(forward, keys);
+
+  // Backward from the end: nothing decoded yet starts from the file's duration.
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile(GetParam())));
+  std::vector<int64_t> backward;
+  while (Decoder.DecodePreviousKeyFrame(-1)) {
+    EXPECT_TRUE(Decoder.FrameInfo().IsKeyFrame) << Decoder.FrameInfo().PTS;
+    if (!backward.empty() && Decoder.FrameInfo().PTS >= backward.back()) break;
+    backward.push_back(Decoder.FrameInfo().PTS);
+    if (Decoder.FrameInfo().PTS <= 0) break;
+  }
+  EXPECT_EQ(std::vector<int64_t>(backward.rbegin(), backward.rend()), keys);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, ExactnessTest,
+                         ::testing::Values("h264_bframes.mp4", "h264_bframes.mkv", "mpeg2.ts",
+                                           "mjpeg.avi"),
+                         [](const auto& AInfo) {
+                           std::string name = AInfo.param;
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+TEST_F(VideoTest, StreamSelectionFailures) {
+  struct Case {
+    const char* file;
+    int index;
+    std::string message;
+  } cases[] = {
+      {"audio.mp3", -1, "no video stream."},
+      {"two_audio.mkv", 1, "stream #1 is not video stream."},
+      {"two_audio.mkv", 7, "stream index #7 is invalid."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    Open(c.file);
+    EXPECT_FALSE(Decoder.Decode(c.index));
+    EXPECT_EQ(Decoder.LastErrMsg(), c.message);
+  }
+  Decoder.CloseFile();
+  EXPECT_FALSE(Decoder.Decode(-1));
+  EXPECT_EQ(Decoder.LastErrMsg(), "file not loaded.");
+  EXPECT_FALSE(Decoder.Seek(0));
+  EXPECT_EQ(Decoder.Position(), -1);
+}
+
+TEST_F(VideoTest, AnAdoptedContextIsNeverDecoded) {
+  AVFormatContext* context = nullptr;
+  ASSERT_EQ(av::avformat_open_input(&context, MediaFile("h264_bframes.mp4").c_str(), nullptr, nullptr), 0);
+  ASSERT_GE(av::avformat_find_stream_info(context, nullptr), 0);
+  Decoder.SetFileHandle(context);
+  for (auto call : std::vector<std::function<void()>>{
+           [&] { Decoder.Decode(-1); }, [&] { Decoder.Seek(0); },
+           [&] { Decoder.DecodePreviousFrame(-1); }, [&] { Decoder.DecodeNextKeyFrame(-1); }}) {
+    try {
+      call();
+      ADD_FAILURE() << "no error raised";
+    } catch (const EReadOnlyHandle& e) {
+      EXPECT_STREQ(e.what(), "file cannot be seeked, handle is readonly.");
+    }
+  }
+  EXPECT_GE(Decoder.Position(), 0);  // reading the position is fine
+  Decoder.CloseFile();
+  av::avformat_close_input(&context);
+}
+
+TEST_F(VideoTest, APictureFileKeepsDeliveringItsOnePicture) {
+  Open("picture.png", "image2");
+  ASSERT_TRUE(Decoder.Decode(-1));
+  const uint32_t first = HeldChecksum(Decoder.FrameInfo());
+  EXPECT_TRUE(Decoder.Decode(-1));
+  EXPECT_EQ(HeldChecksum(Decoder.FrameInfo()), first);
+  EXPECT_FALSE(Decoder.Seek(0));
+  EXPECT_EQ(Decoder.LastErrMsg(), "\"image2\" format cannot to be seeked.");
+  EXPECT_FALSE(Decoder.DecodeNextKeyFrame(-1));
+  EXPECT_TRUE(Decoder.DecodePreviousKeyFrame(-1));
+  EXPECT_TRUE(Decoder.DecodePreviousFrame(-1));
+  EXPECT_EQ(HeldChecksum(Decoder.FrameInfo()), first);
+}
+
+TEST_F(VideoTest, AVideoStreamWithoutASizeIsRefused) {
+  Open("h264_bframes.mp4");
+  Decoder.FileHandle()->streams[0]->codecpar->width = 0;
+  EXPECT_FALSE(Decoder.Decode(-1));
+  EXPECT_EQ(Decoder.LastErrMsg(), "frame size of codec is invalid.");
+}
+
+TEST_F(VideoTest, PicturesGoOutAsBitmaps) {
+  Open("h264_bframes.mp4");
+  TBitmap bitmap;
+  EXPECT_FALSE(Decoder.CopyToBitmap(bitmap));
+  EXPECT_EQ(Decoder.LastErrMsg(), "picture not ready, please decode first");
+  EXPECT_EQ(bitmap.Width(), 0);
+  EXPECT_EQ(Decoder.GetBitmapPtr(), nullptr);
+
+  ASSERT_TRUE(Decoder.Decode(-1));
+  ASSERT_TRUE(Decoder.CopyToBitmap(bitmap)) << Decoder.LastErrMsg();
+  EXPECT_EQ(bitmap.Width(), 320);
+  EXPECT_EQ(bitmap.Height(), 240);
+  EXPECT_EQ(bitmap.PixelFormat(), pf32bit);
+  const TDIBDescriptor* dib = Decoder.GetBitmapPtr();
+  ASSERT_NE(dib, nullptr);
+  EXPECT_EQ(dib->bmWidth, 320);
+  EXPECT_EQ(dib->bmHeight, 240);
+  EXPECT_EQ(dib->bmBitsPixel, 32);
+  // The descriptor's top row is the bitmap's scan line 0.
+  EXPECT_EQ(std::memcmp(dib->bmBits, bitmap.ScanLine(0), 320 * 4), 0);
+
+  Decoder.SetBitmapBitsPixel(24);
+  ASSERT_TRUE(Decoder.CopyToBitmap(bitmap));
+  EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+}
+
+TEST_F(VideoTest, SeekDropsThePictureAndRemembersItsTime) {
+  Open("h264_bframes.mp4");
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(Decoder.Decode(-1));
+  const int64_t shown = Decoder.FrameInfo().PTS;
+  EXPECT_EQ(shown, 360000);
+  ASSERT_TRUE(Decoder.Seek(0));
+  EXPECT_FALSE(Decoder.FrameInfo().Ready);
+  EXPECT_EQ(Decoder.FrameInfo().PTS, AV_NOPTS_VALUE);
+  ASSERT_TRUE(Decoder.Decode(-1));
+  EXPECT_EQ(Decoder.FrameInfo().PTS, 0);
+  EXPECT_TRUE(Decoder.FrameInfo().IsKeyFrame);
+  // Stepping back from the first picture stays on it.
+  ASSERT_TRUE(Decoder.DecodePreviousKeyFrame(-1));
+  EXPECT_LE(Decoder.FrameInfo().PTS, 0);
+  // A byte seek to the start.
+  ASSERT_TRUE(Decoder.Seek(0, TSeekFlags{sfByte}));
+  EXPECT_TRUE(Decoder.Decode(-1));
+}
+
+TEST_F(VideoTest, NextKeyFrameWithoutAPictureGoesToTheFirstAfterOneFrame) {
+  Open("h264_bframes.mp4");
+  ASSERT_TRUE(Decoder.DecodeNextKeyFrame(-1));
+  EXPECT_TRUE(Decoder.FrameInfo().IsKeyFrame);
+  EXPECT_EQ(Decoder.FrameInfo().PTS, 480000);  // key frames every 12 pictures at 25 fps
+}
+
+}  // namespace
