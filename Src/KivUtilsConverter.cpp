@@ -100,8 +100,8 @@ bool TFormatConverter::PictureToRGB(const uint8_t* const* AData, const int* ALin
   FBitmap.SetSize(AWidth, AHeight);
 
   // The context comes before the buffer so that a failure keeps the previous RGB picture,
-  // which the descriptor still describes, intact.
-  // swscale stops the process on a format it has no description of (AV_PIX_FMT_NONE, say).
+  // which the descriptor still describes, intact. The format is checked first because
+  // swscale stops the process on one it has no description of (AV_PIX_FMT_NONE, say).
   if (!av::sws_isSupportedInput(ASrcFormat)) return fail(contextFailed);
   FtoRGB_convert_ctx.reset(av::sws_getCachedContext(
       FtoRGB_convert_ctx.release(), AWidth, AHeight, ASrcFormat, AWidth, AHeight, FAVPixFmt,
@@ -114,6 +114,7 @@ bool TFormatConverter::PictureToRGB(const uint8_t* const* AData, const int* ALin
     FRGBBuffer.reset(static_cast<uint8_t*>(av::av_malloc(size_t(size) + RGBBufferSlack)));
     if (!FRGBBuffer) {
       FDIB = {};
+      FRGBPicture = {};
       return fail("Cannot allocate the RGB buffer");
     }
     FRGBBufSize = size;
