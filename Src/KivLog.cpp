@@ -137,7 +137,7 @@ TKivLogger::TKivLogger(TComponent* AOwner)
   if (m.LoggerInstance.load()) throw EAssertionFailed("KivLog", OneInstanceText);
   FTriggerEventInMainThread = true;
   FLogFlags = m.AVLogFlags.load();
-  FLogLevel = ToLogLevel(m.AVLogLevel.load());
+  FLogLevel = ToLogLevel(logging::AVLogLevel.load());
   m.LoggerInstance = this;
 }
 
@@ -223,9 +223,8 @@ void TKivLogger::ApplyLogFlags() {
 void TKivLogger::ApplyLogLevel() {
   // While avutil is not loaded the callback keeps its filter; loading installs the level.
   if (!av::av_log_set_level) return;
-  TLogModule& m = Module();
-  m.AVLogLevel = ToAVLogLevel(FLogLevel.load());
-  av::av_log_set_level(m.AVLogLevel);
+  logging::AVLogLevel = ToAVLogLevel(FLogLevel.load());
+  av::av_log_set_level(logging::AVLogLevel);
 }
 
 void TKivLogger::InstallAVLogCallback() {
@@ -344,6 +343,8 @@ TKivLogger& CurrentLogger() {
 }
 
 namespace logging {
+
+constinit std::atomic<int32_t> AVLogLevel{32};
 
 TLogModule& Module() {
   static TLogModule module;

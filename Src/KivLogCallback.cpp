@@ -146,7 +146,7 @@ void HandleLibraryMessage(void* AContext, int ALevel, const char* AFormat, va_li
 }  // namespace
 
 void AVLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
-  if (level > Module().AVLogLevel.load(std::memory_order_relaxed)) return;
+  if (level > logging::AVLogLevel.load(std::memory_order_relaxed)) return;
   // Nothing may unwind into the media library's C frames.
   try {
     HandleLibraryMessage(avcl, level, fmt, vl);

@@ -42,8 +42,7 @@ struct TLogModule {
   TPathFileName LogFileName;
   bool LogToFileFlag = false;
   TLogStream LogStream;
-  // The level and flags last given to avutil: the callback's filters, read without a lock.
-  std::atomic<int32_t> AVLogLevel{32};
+  // The flags last given to avutil; bit 0 enables repeat collapsing. Read without a lock.
   std::atomic<int32_t> AVLogFlags{1};
   // Under CallbackLock.
   std::string LastLine;
@@ -52,6 +51,10 @@ struct TLogModule {
 };
 
 TLogModule& Module();
+
+// The level last given to avutil: the callback's first filter. Constant-initialised and kept
+// outside the module state so that the test costs one load and one comparison.
+extern constinit std::atomic<int32_t> AVLogLevel;
 
 // The operating-system id of the calling thread.
 uintptr_t CurrentThreadID();
