@@ -76,7 +76,9 @@ void TKivBaseComponent::ShowAbout() const {
     std::lock_guard lock(AboutBoxGuard);
     proc = AboutBoxProc();
   }
-  if (proc) proc(ClassName().substr(1), FVersion);
+  if (!proc) return;
+  std::string name = ClassName();
+  proc(name.empty() ? name : name.substr(1), FVersion);
 }
 
 // ---- floating-point exceptions
