@@ -94,6 +94,7 @@ extern "C" {
   FN(av_log_set_callback) \
   FN(av_log_set_flags) \
   FN(av_log_set_level) \
+  FN(av_vlog) \
   FN(av_malloc) \
   FN(av_mallocz) \
   FN(av_max_alloc) \

@@ -94,7 +94,10 @@ struct TLoaderModule {
   }
   ~TLoaderModule() {
     TKivLoader* loader = KivLoader;
+    const TLoaderHooks& hooks = LoaderHooks();
+    if (hooks.ShutdownBegins) hooks.ShutdownBegins();
     loader->Unload(AllLibraries);
+    if (hooks.ShutdownEnds) hooks.ShutdownEnds();
     KivLoader = nullptr;
     delete loader;
   }

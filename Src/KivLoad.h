@@ -83,6 +83,8 @@ struct TLoaderHooks {
   std::function<void()> CodecLoaded;     // every successful Load of avcodec
   std::function<void()> CodecUnloading;  // before avcodec's entry points are reset
   std::function<void()> UtilLoaded;      // every successful Load of avutil, when InstallLogger
+  std::function<void()> ShutdownBegins;  // at process shutdown, before every library is unloaded
+  std::function<void()> ShutdownEnds;    // at process shutdown, after every library is unloaded
 };
 TLoaderHooks& LoaderHooks();
 

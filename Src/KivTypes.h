@@ -14,6 +14,9 @@ class EAssertionFailed : public std::logic_error {
  public:
   explicit EAssertionFailed(const std::string& AUnit)
       : std::logic_error("Assertion failure (" + AUnit + ")") {}
+  // An assertion that carries its own message instead of the generic one.
+  EAssertionFailed(const std::string& /*AUnit*/, const std::string& AMessage)
+      : std::logic_error(AMessage) {}
 };
 
 // Checks a precondition that only a programming error can break.

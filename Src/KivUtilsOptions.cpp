@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "KivLog.h"
 #include "SwResampleStubs.h"
 #include "SwScaleStubs.h"
 
@@ -58,8 +59,8 @@ int TryOnScratchContext(TContext* AContext, const char* AName, const char* AValu
   return av::av_opt_set(context.get(), AName, AValue, 0);
 }
 
-// FIXME(merge): raise the current logger to llDebug once the logger lands.
-void RaiseLogLevelToDebug() {}
+// "debug" asks for the libraries' debug output: the process logger lets it through.
+void RaiseLogLevelToDebug() { CurrentLogger().SetLogLevel(llDebug); }
 
 }  // namespace
 

@@ -13,6 +13,8 @@ extern "C" {
   FN(sws_get_class) \
   FN(sws_getCachedContext) \
   FN(sws_getContext) \
+  FN(sws_isSupportedInput) \
+  FN(sws_isSupportedOutput) \
   FN(sws_scale)
 
 KIV_DECLARE_STUB_UNIT(SwScaleStubs, KIV_SWSCALE_ENTRY_POINTS)

@@ -32,13 +32,15 @@ const char* SystemFile(TLibrary ALibrary) {
 // Every test leaves the process-wide loader as it found it.
 class LoaderTest : public ::testing::Test {
  protected:
+  void SetUp() override { SavedHooks = LoaderHooks(); }
   void TearDown() override {
     Loader.Unload(AllLibraries);
     for (int i = 0; i < LibraryCount; ++i) Loader.SetLibraryNames(TLibrary(i), "");
     Loader.SetLibraryPath("");
     Loader.SetInstallLogger(true);
-    LoaderHooks() = TLoaderHooks{};
+    LoaderHooks() = SavedHooks;
   }
+  TLoaderHooks SavedHooks;
 
   // A library directory holding links to the system's FFmpeg libraries.
   static void LinkSystemLibraries(const TempDir& ADir, std::vector<TLibrary> AExcept = {}) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KivLoad.h"
+#include "KivLog.h"
 #include "SwScaleStubs.h"
 #include "TestSupport.h"
 
@@ -102,6 +103,15 @@ TEST_F(OptionsTest, OptDefaultFailures) {
   EXPECT_LT(Options.opt_default("filter_size", "not a number"), 0);
   EXPECT_TRUE(Logged(AV_LOG_ERROR, "Error setting option \"filter_size\"\n"));
   EXPECT_EQ(Value(Options.sws_dict(), "sws_flags"), "<none>");
+}
+
+TEST_F(OptionsTest, DebugOptionsRaiseTheLoggerToDebug) {
+  for (const char* name : {"debug", "fdebug"}) {
+    SCOPED_TRACE(name);
+    CurrentLogger().SetLogLevel(llInfo);
+    Options.opt_default(name, "1");
+    EXPECT_EQ(CurrentLogger().LogLevel(), llDebug);
+  }
 }
 
 TEST_F(OptionsTest, SignedFlagValuesAppend) {
