@@ -66,8 +66,8 @@ int TCustomDecoder::InterruptCallback(void* AOpaque) {
   if (av::av_gettime_relative() - lastRead <= int64_t(self->ReadTimeout()) * 1000) return 0;
   // Runs inside libavformat: nothing may unwind through it.
   try {
-    CurrentLogger().Log(self, llInfo,
-                        lastRead != 0 ? "connecting/reading timeout" : "connecting/reading canceled");
+    CurrentLogger().Log(
+        self, llInfo, lastRead != 0 ? "connecting/reading timeout" : "connecting/reading canceled");
   } catch (...) {
   }
   return 1;
@@ -158,8 +158,7 @@ bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string&
 void TCustomDecoder::CloseFile() {
   FForceFormat.clear();
   if (FFileHandle) {
-    if (FOwnHandle && av::avformat_close_input)
-      av::avformat_close_input(&FFileHandle);
+    if (FOwnHandle && av::avformat_close_input) av::avformat_close_input(&FFileHandle);
     FFileHandle = nullptr;
   }
   RefreshFileInfo();

@@ -38,7 +38,7 @@ struct TFileStreamInfo {
 struct TAudioStreamInfo {
   std::string Language;
   std::string CodecName;
-  int64_t StartTime = -1;  // stream time base
+  int64_t StartTime = -1;        // stream time base
   int64_t StartTimeScaled = -1;  // microseconds
   int64_t Duration = -1;
   int64_t DurationScaled = -1;
@@ -118,7 +118,9 @@ class TCustomDecoder : public TKivBaseComponent {
   void SetTriggerEventInMainThread(bool AValue) { FTriggerEventInMainThread = AValue; }
   bool GetLongCodecName() const { return FGetLongCodecName; }
   void SetGetLongCodecName(bool AValue) { FGetLongCodecName = AValue; }
-  const TBeforeFindStreamInfoEvent& OnBeforeFindStreamInfo() const { return FOnBeforeFindStreamInfo; }
+  const TBeforeFindStreamInfoEvent& OnBeforeFindStreamInfo() const {
+    return FOnBeforeFindStreamInfo;
+  }
   void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent AValue) {
     FOnBeforeFindStreamInfo = std::move(AValue);
   }
@@ -180,7 +182,8 @@ class TCustomDecoder : public TKivBaseComponent {
   bool CheckFileLoaded();
   bool FailOpen();
   // The stream of Index for a typed getter, or null after reporting why there is none.
-  AVStream* StreamForInfo(int32_t& Index, AVMediaType AType, int32_t AFirstIndex, const char* ATypeName);
+  AVStream* StreamForInfo(int32_t& Index, AVMediaType AType, int32_t AFirstIndex,
+                          const char* ATypeName);
   bool StreamTypeIs(int32_t AStreamIndex, AVMediaType AType);
   std::string StreamCodecName(const AVStream* AStream) const;
 };
@@ -194,13 +197,13 @@ struct TFrameInfo {
   bool IsInterlaced = false;
   bool IsTopFieldFirst = false;
   AVPictureType PictureType = AV_PICTURE_TYPE_NONE;
-  int64_t PTS = AV_NOPTS_VALUE;  // microseconds from the stream's start
+  int64_t PTS = AV_NOPTS_VALUE;          // microseconds from the stream's start
   int64_t OriginalDTS = AV_NOPTS_VALUE;  // stream time base
   int64_t OriginalPTS = AV_NOPTS_VALUE;
   int32_t StreamIndex = -1;
   int64_t Position = -1;  // byte position of the packet
   bool Ready = false;
-  AVPicture Picture;      // planes of the copy inside Buffer
+  AVPicture Picture;  // planes of the copy inside Buffer
   uint8_t* Buffer = nullptr;
   int32_t Size = 0;
   AVFrame* Frame = nullptr;  // the decoder's frame that delivered the picture
@@ -256,7 +259,8 @@ class TKivDecoder : public TCustomDecoder {
 
   int BitmapBitsPixel() const { return FFormatConv->BitsPixel(); }
   void SetBitmapBitsPixel(int AValue) { FFormatConv->SetBitsPixel(AValue); }
-  bool EOF() const { return FEOF; }
+  // The stream has ended (EOF is the C library's macro, hence the spelling).
+  bool Eof() const { return FEOF; }
   const TFrameInfo& FrameInfo() const { return FPicture; }
   TFormatConverter& FormatConverter() { return *FFormatConv; }
 

@@ -31,7 +31,7 @@ int64_t TKivDecoder::Position() {
 bool TKivDecoder::CanSeek() {
   if (!CheckOwnHandle()) return false;
   if (FFileHandle->iformat && strcasecmp(FFileHandle->iformat->name, "image2") == 0) {
-    ReportError(AV_LOG_INFO, "\\"image2\\" format cannot to be seeked.");
+    ReportError(AV_LOG_INFO, "\"image2\" format cannot to be seeked.");
     return false;
   }
   return true;
@@ -50,8 +50,13 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   int64_t target = APTS;
   if (!byBytes && APTS == 0 && FFrameRate.den != 0 && FSeekIndex >= 0 &&
       FSeekIndex < int32_t(FFileHandle->nb_streams) &&
-      FFileHandle->streams[FSeekIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+      FFileHandle->streams[FSeekIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
     target = -(FrameRateToDuration(FFrameRate) / 2);  // half a frame before the start
+    // The start is reached backwards: demuxers that search by decoding time and not by key
+    // frame (transport streams) would land after the first key frame going forward, whose
+    // decoding time lies before the stream's first presentation time.
+    ASeekFlags = ASeekFlags + TSeekFlags{sfBackward};
+  }
   if (!byBytes) {
     int64_t start;
     if (FSeekIndex >= 0) {
@@ -119,16 +124,19 @@ bool TKivDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
   if (idx < 0) return false;
   const int64_t d = FrameRateToDuration(FFrameRate);
   int64_t cur = 0;
+  bool fromPicture = true;
   if (FPicture.PTS != AV_NOPTS_VALUE)
     cur = FPicture.PTS;
   else if (FLastPTS != AV_NOPTS_VALUE)
     cur = FLastPTS;
-  else if (FFileHandle->duration != AV_NOPTS_VALUE)
+  else if ((fromPicture = false), FFileHandle->duration != AV_NOPTS_VALUE)
     cur = FFileHandle->duration;
 
   AVIOContext* pb = FFileHandle->pb;
   auto bytePosition = [&] { return av::avio_seek(pb, 0, SEEK_CUR); };
-  const int64_t startpos = pb ? bytePosition() : -1;
+  // The read position stands for where the command starts only when a picture was read
+  // there; with nothing decoded yet it is where probing stopped, near the file's start.
+  const int64_t startpos = pb && fromPicture ? bytePosition() : -1;
   int64_t before = -1, after = -1, ref = -2;
   int passesBeforeStart = 0;
 
@@ -161,7 +169,10 @@ bool TKivDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
       if (after < ref) ref = -1;
       continue;
     }
-    if (far || FEOF) {
+    // The end of the stream after a seek that is not yet below the start only means the seek
+    // landed after the last key frame (demuxers that search by decoding time land on any
+    // packet): the next pass seeks further back.
+    if (far) {
       FLastErrMsg = "Could not seek to the previous key-frame. " + FLastErrMsg;
       return false;
     }

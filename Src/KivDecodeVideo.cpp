@@ -139,8 +139,8 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
   context->pkt_timebase = st->time_base;
   // One thread: pictures come out in step with the packets that complete them.
   context->thread_count = 1;
-  AVDictionary* opts = stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id,
-                                         FFileHandle, st, codec);
+  AVDictionary* opts =
+      stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st, codec);
   int ret = av::avcodec_open2(context.get(), codec, &opts);
   av::av_dict_free(&opts);
   if (ret < 0) {
@@ -245,8 +245,7 @@ int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
       CurrentLogger().Log(this, llDebug,
                           Format("pkt.st_idx=%d, dts=%lld, pts=%lld, flags=%d, pict_type=%d(%s)",
                                  FLastSent.stream_index, (long long)FLastSent.dts,
-                                 (long long)FLastSent.pts, decoded->flags,
-                                 int(decoded->pict_type),
+                                 (long long)FLastSent.pts, decoded->flags, int(decoded->pict_type),
                                  PictureTypeName(decoded->pict_type).c_str()));
     decoded->pts = decoded->best_effort_timestamp;
     AVFrame* frame = FilterPicture(decoded);
@@ -257,8 +256,8 @@ int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
 }
 
 void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket) {
-  int size = av::av_image_get_buffer_size(AVPixelFormat(AFrame->format), AFrame->width,
-                                          AFrame->height, 1);
+  int size =
+      av::av_image_get_buffer_size(AVPixelFormat(AFrame->format), AFrame->width, AFrame->height, 1);
   if (size > FPicture.Size) {
     av::av_free(FPicture.Buffer);
     FPicture.Buffer = static_cast<uint8_t*>(av::av_malloc(size_t(size)));
@@ -287,7 +286,8 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
     t = APacket.pts;
 
   int64_t extrapolated = AV_NOPTS_VALUE;
-  if (t == AV_NOPTS_VALUE && FEOFpkt && FLastPTS != AV_NOPTS_VALUE && FPicture.PTS != AV_NOPTS_VALUE)
+  if (t == AV_NOPTS_VALUE && FEOFpkt && FLastPTS != AV_NOPTS_VALUE &&
+      FPicture.PTS != AV_NOPTS_VALUE)
     extrapolated = 2 * FPicture.PTS - FLastPTS;
   if (FPicture.PTS != AV_NOPTS_VALUE) FLastPTS = FPicture.PTS;
   if (t == AV_NOPTS_VALUE) {
@@ -308,8 +308,8 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
     av::av_image_fill_arrays(FPicture.Picture.data, FPicture.Picture.linesize, FPicture.Buffer,
                              FPicture.PixFmt, FPicture.Width, FPicture.Height, 1);
     av::av_image_copy(FPicture.Picture.data, FPicture.Picture.linesize,
-                      const_cast<const uint8_t**>(AFrame->data), AFrame->linesize,
-                      FPicture.PixFmt, FPicture.Width, FPicture.Height);
+                      const_cast<const uint8_t**>(AFrame->data), AFrame->linesize, FPicture.PixFmt,
+                      FPicture.Width, FPicture.Height);
   }
   FPicture.Ready = FPicture.Buffer != nullptr;
 }

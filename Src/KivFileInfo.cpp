@@ -86,7 +86,8 @@ bool DescribeCodec(AVFormatContext* AContext, AVStream* AStream, std::string& AD
   std::unique_ptr<AVCodecContext, CodecContextFree> codec(av::avcodec_alloc_context3(nullptr));
   if (!codec || av::avcodec_parameters_to_context(codec.get(), AStream->codecpar) < 0) return false;
   if (AContext->dump_separator)
-    av::av_opt_set(codec.get(), "dump_separator", AContext->dump_separator, 0);
+    av::av_opt_set(codec.get(), "dump_separator",
+                   reinterpret_cast<const char*>(AContext->dump_separator), 0);
   char text[256];
   av::avcodec_string(text, sizeof text, codec.get(), 0);
   ADescription = text;
@@ -116,7 +117,8 @@ void StreamLine(TLines& ALines, AVFormatContext* AContext, int AIndex) {
   }
 
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-    const char* separator = AContext->dump_separator ? AContext->dump_separator : ", ";
+    const char* separator =
+        AContext->dump_separator ? reinterpret_cast<const char*>(AContext->dump_separator) : ", ";
     auto known = [](AVRational r) { return r.num != 0 && r.den != 0; };
     if (known(stream->avg_frame_rate))
       line += separator + RateText(av_q2d(stream->avg_frame_rate), "fps");

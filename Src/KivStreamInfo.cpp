@@ -30,10 +30,12 @@ void FillTimes(TRecord& ARecord, AVStream* AStream) {
   RepairTimeBase(AStream);
   ARecord.StartTime = AStream->start_time;
   if (ARecord.StartTime != AV_NOPTS_VALUE)
-    ARecord.StartTimeScaled = av::av_rescale_q(ARecord.StartTime, AStream->time_base, MicrosecondBase);
+    ARecord.StartTimeScaled =
+        av::av_rescale_q(ARecord.StartTime, AStream->time_base, MicrosecondBase);
   ARecord.Duration = AStream->duration;
   if (ARecord.Duration != AV_NOPTS_VALUE)
-    ARecord.DurationScaled = av::av_rescale_q(ARecord.Duration, AStream->time_base, MicrosecondBase);
+    ARecord.DurationScaled =
+        av::av_rescale_q(ARecord.Duration, AStream->time_base, MicrosecondBase);
 }
 
 }  // namespace
@@ -113,8 +115,8 @@ TVideoStreamInfo TCustomDecoder::GetVideoStreamInfos(int32_t Index) {
   info.BitRate = int32_t(par->bit_rate);
   info.Height = par->height;
   info.Width = par->width;
-  info.SAR = stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio
-                                                  : par->sample_aspect_ratio;
+  info.SAR =
+      stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio : par->sample_aspect_ratio;
   info.SampleAspectRatio = float(double(info.SAR.num) / double(info.SAR.den));
   if (info.SAR.num != 0) {
     av::av_reduce(&info.DAR.num, &info.DAR.den, Product32(par->width, info.SAR.num),

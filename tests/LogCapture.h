@@ -22,11 +22,11 @@ class LogCapture {
     kiv::TKivLogger& logger = kiv::CurrentLogger();
     logger.SetTriggerEventInMainThread(false);
     logger.SetLogLevel(ALevel);
-    logger.SetOnLog([this](kiv::TComponent* ASender, int32_t, kiv::TLogLevel ALevel,
-                           const std::string& AText) {
-      std::lock_guard<std::mutex> guard(FLock);
-      FEntries.push_back({ASender, ALevel, AText});
-    });
+    logger.SetOnLog(
+        [this](kiv::TComponent* ASender, int32_t, kiv::TLogLevel ALevel, const std::string& AText) {
+          std::lock_guard<std::mutex> guard(FLock);
+          FEntries.push_back({ASender, ALevel, AText});
+        });
   }
   ~LogCapture() { kiv::CurrentLogger().SetOnLog(nullptr); }
 
@@ -41,9 +41,8 @@ class LogCapture {
   // How many lines of exactly this text arrived at this level.
   int Count(kiv::TLogLevel ALevel, const std::string& AText) {
     std::lock_guard<std::mutex> guard(FLock);
-    return int(std::count_if(FEntries.begin(), FEntries.end(), [&](const Entry& e) {
-      return e.Level == ALevel && e.Text == AText;
-    }));
+    return int(std::count_if(FEntries.begin(), FEntries.end(),
+                             [&](const Entry& e) { return e.Level == ALevel && e.Text == AText; }));
   }
   bool Has(kiv::TLogLevel ALevel, const std::string& AText) { return Count(ALevel, AText) > 0; }
 
