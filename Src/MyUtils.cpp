@@ -23,6 +23,14 @@ std::mutex& DlLock() {
   return lock;
 }
 
+// Sanitizer builds keep closed libraries mapped, so that a report about memory the media
+// libraries allocated can still name the library and its functions at exit.
+#ifdef KIV_KEEP_LIBRARIES_MAPPED
+constexpr int OpenFlags = RTLD_NOW | RTLD_NODELETE;
+#else
+constexpr int OpenFlags = RTLD_NOW;
+#endif
+
 std::string LastDlError() {
   const char* text = dlerror();
   return text ? TrimSystemMessage(text) : std::string("unknown error");
@@ -94,7 +102,7 @@ void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName,
       continue;
     }
     PreloadSiblings(ADir, name, AHandles, ADepth + 1);
-    if (void* handle = dlopen(sibling.c_str(), RTLD_NOW)) AHandles.push_back(handle);
+    if (void* handle = dlopen(sibling.c_str(), OpenFlags)) AHandles.push_back(handle);
   }
   dlerror();
 }
@@ -138,7 +146,7 @@ TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AF
   if (!dir.empty() && FileExists(dir + AFileName)) {
     std::vector<void*> siblings;
     PreloadSiblings(dir, AFileName, siblings);
-    handle = dlopen((dir + AFileName).c_str(), RTLD_NOW);
+    handle = dlopen((dir + AFileName).c_str(), OpenFlags);
     if (!handle) {
       AErrorCode = LoadErrorBadFormat;
       AErrorText = LastDlError();
@@ -151,7 +159,7 @@ TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AF
     }
     return handle;
   }
-  handle = dlopen(AFileName.c_str(), RTLD_NOW);
+  handle = dlopen(AFileName.c_str(), OpenFlags);
   if (!handle) {
     AErrorText = LastDlError();
     // The library itself missing reads "NAME: cannot open shared object file: No such file
