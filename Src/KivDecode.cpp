@@ -42,7 +42,12 @@ bool TCustomDecoder::LoadAVLib(const TPathFileName& APath) {
   return true;
 }
 
-void TCustomDecoder::UnloadAVLib() { KivLoader->Unload(AVLibraries); }
+void TCustomDecoder::UnloadAVLib() {
+  // The option dictionaries live in the libraries' memory: free them while that is still
+  // possible (the next LoadAVLib starts with fresh ones anyway).
+  FOptions->uninit_opts();
+  KivLoader->Unload(AVLibraries);
+}
 
 void TCustomDecoder::ReportError(int ALevel, const std::string& AMsg) {
   FLastErrMsg = AMsg;
