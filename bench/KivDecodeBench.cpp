@@ -206,13 +206,18 @@ std::string RunStep(const std::string& AFile, int APositions) {
     json.Add(name, samples);
   }
 
+  // The GOP's length is counted first, so that the timed pass decodes exactly its pictures
+  // (seeking to its key frame included, as a step does) and not the next key frame too.
+  auto toStart = [&] {
+    if (!decoder->Seek(0)) Fail("cannot seek to the start: " + decoder->LastErrMsg());
+  };
+  toStart();
   int64_t gopFrames = 0;
-  if (!decoder->Seek(0)) Fail("cannot seek to the start: " + decoder->LastErrMsg());
+  while (decoder->Decode(-1) && !(gopFrames > 0 && decoder->FrameInfo().IsKeyFrame)) ++gopFrames;
   const TSample gop = Time([&] {
-    while (decoder->Decode(-1)) {
-      if (gopFrames > 0 && decoder->FrameInfo().IsKeyFrame) break;
-      ++gopFrames;
-    }
+    toStart();
+    for (int64_t i = 0; i < gopFrames; ++i)
+      if (!decoder->Decode(-1)) Fail("GOP decoding failed: " + decoder->LastErrMsg());
   });
   return json.Add("gop", std::vector<TSample>{gop}).Add("gop_frames", double(gopFrames)).Text();
 }
