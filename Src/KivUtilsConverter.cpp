@@ -33,7 +33,8 @@ constexpr std::array<TBMPFormatRow, 5> BMPFormats = {{
 
 // swscale's fast YUV-to-RGB path leaves the last pixels of packed rows unconverted when the
 // width is not a multiple of 8, and writes whole blocks past it; its exact path does neither.
-constexpr int ExactRowsFlag = SWS_ACCURATE_RND;
+// Widths of whole 16-pixel blocks (1280, 1920 ...) keep the fast path, several times quicker.
+int ExactRowsFlag(int AWidth) { return AWidth % 16 == 0 ? 0 : SWS_ACCURATE_RND; }
 
 // swscale may still write a pixel pair or so past a picture's last pixel, as FFmpeg's own
 // padded buffers allow: the RGB buffer keeps that much room behind the picture.
@@ -105,7 +106,7 @@ bool TFormatConverter::PictureToRGB(const uint8_t* const* AData, const int* ALin
   if (!av::sws_isSupportedInput(ASrcFormat)) return fail(contextFailed);
   FtoRGB_convert_ctx.reset(av::sws_getCachedContext(
       FtoRGB_convert_ctx.release(), AWidth, AHeight, ASrcFormat, AWidth, AHeight, FAVPixFmt,
-      Fsws_flags | ExactRowsFlag, nullptr, nullptr, nullptr));
+      Fsws_flags | ExactRowsFlag(AWidth), nullptr, nullptr, nullptr));
   if (!FtoRGB_convert_ctx) return fail(contextFailed);
 
   if (!FRGBBuffer || size > FRGBBufSize) {
@@ -171,7 +172,7 @@ bool TFormatConverter::RGBToPicture(uint8_t* const* AData, const int* ALineSize,
   if (supported)
     FfromRGB_convert_ctx.reset(av::sws_getCachedContext(
         FfromRGB_convert_ctx.release(), AWidth, AHeight, FAVPixFmt, AWidth, AHeight, ADstFormat,
-        Fsws_flags | ExactRowsFlag, nullptr, nullptr, nullptr));
+        Fsws_flags | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (!supported || !FfromRGB_convert_ctx) {
     FLastErrMsg = "Cannot initialize the fromRGB conversion context";
     return false;
