@@ -6,11 +6,16 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QUrl>
 #include <fstream>
 #include <thread>
 
@@ -121,6 +126,27 @@ TEST_F(DecoderFrmTest, StartsWithTheDesignedLayoutAndNoFile) {
     return n;
   };
   for (size_t i = 1; i < std::size(order); ++i) EXPECT_EQ(next(order[i - 1]), order[i]) << i;
+}
+
+TEST_F(DecoderFrmTest, ButtonsBeforeAnyOpenReportTheDecodersReason) {
+  for (QPushButton* button : {Window.btnNextFrame, Window.btnPreviousFrame, Window.btnNextKF,
+                              Window.btnPreviousKF, Window.btnSave})
+    button->click();
+  const QStringList lines = Window.LogLines();
+  EXPECT_EQ(lines.filter(QRegularExpression("^\\*\\*\\*Decode failed: .+")).size(), 4)
+      << lines.join('\n').toStdString();
+}
+
+TEST_F(DecoderFrmTest, ADroppedFileOpens) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MediaFile("h264_bframes.mp4")))});
+  QDragEnterEvent enter(QPoint(400, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Window, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(400, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Window, &drop);
+  EXPECT_EQ(Window.Bitmap().Width(), 320);
+  EXPECT_TRUE(Window.LogLines().contains("***KivDecoder.FileInfoText"));
 }
 
 TEST_F(DecoderFrmTest, StretchesWithTheWindowByItsAnchors) {
@@ -338,6 +364,16 @@ TEST_F(DecoderFrmTest, SavesBMPForBmpNamesAndJPEGForAnyOther) {
   }
   EXPECT_FALSE(Window.SavePicture("/nonexistent-folder/e.bmp"));
   EXPECT_TRUE(HasLineStarting(Window.LogLines(), "***Save failed: "));
+}
+
+TEST(DecoderFrmSettingsTest, TheOpenDialogStartsInTheFolderUsedLast) {
+  kivtest::TempDir config;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(config.Path()));
+  const QString folder = QFileInfo(QString::fromStdString(MediaFile("audio.mp3"))).absolutePath();
+  QSettings("Kiv", "framebrowser").setValue("OpenDialog/Folder", folder);
+  TfrmDecoder window;
+  EXPECT_EQ(window.OpenDialog1->directory().absolutePath(), folder);
 }
 
 TEST_F(DecoderFrmTest, ActualSizeViewShowsTheHeldPicture) {
