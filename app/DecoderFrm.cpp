@@ -360,19 +360,16 @@ void TfrmDecoder::SeekTo(int64_t APTS) {
   ShowFrame();
 }
 
-void TfrmDecoder::DecodeNext() {
-  if (FKivDecoder->Decode(-1))
+void TfrmDecoder::ShowDecoded(bool ADecoded) {
+  if (ADecoded)
     ShowFrame();
   else
     AppendFailure("***Decode failed: ");
 }
 
-void TfrmDecoder::DecodePrevious() {
-  if (FKivDecoder->DecodePreviousFrame(-1))
-    ShowFrame();
-  else
-    AppendFailure("***Decode failed: ");
-}
+void TfrmDecoder::DecodeNext() { ShowDecoded(FKivDecoder->Decode(-1)); }
+
+void TfrmDecoder::DecodePrevious() { ShowDecoded(FKivDecoder->DecodePreviousFrame(-1)); }
 
 void TfrmDecoder::DrawFitted(QImage& ASurface, const kiv::TBitmap& ABitmap) {
   if (int64_t(ABitmap.Width()) * ABitmap.Height() == 0) return;
@@ -441,38 +438,41 @@ bool TfrmDecoder::OpenMediaFile(const QString& AFileName) {
   return true;
 }
 
+namespace {
+
+// "  Video Length: ..." or "  Audio Length ..." of a stream of AKind.
+std::string LengthLine(const char* AKind, int64_t ADuration, int64_t ADurationScaled) {
+  if (ADuration == AV_NOPTS_VALUE) return kiv::Format("  %s Length is not preseted", AKind);
+  return kiv::Format("  %s Length: %s", AKind, FormatPTS(ADurationScaled).c_str());
+}
+
+std::string BitRateLine(const char* AKind, int32_t ABitRate) {
+  if (ABitRate <= 0) return kiv::Format("  %s Bit Rate is not preseted", AKind);
+  return kiv::Format("  %s Bit Rate: %d kb", AKind, ABitRate / 1000);
+}
+
+}  // namespace
+
 void TfrmDecoder::WriteStreamSummary() {
   for (int32_t index = 0; index < FKivDecoder->StreamCount(); ++index) {
     if (FKivDecoder->IsVideoStream(index)) {
       AppendLine(kiv::Format("Stream #%d: Video", index));
       const kiv::TVideoStreamInfo video = FKivDecoder->GetVideoStreamInfos(index);
-      if (video.Duration == AV_NOPTS_VALUE)
-        AppendLine("  Video Length is not preseted");
-      else
-        AppendLine("  Video Length: " + FormatPTS(video.DurationScaled));
+      AppendLine(LengthLine("Video", video.Duration, video.DurationScaled));
       // Two decimals, the report's way with rates; a rate without a denominator has none.
       if (video.FrameRate.den != 0)
         AppendLine(kiv::Format("  Video Frame Rate: %.2f",
                                double(video.FrameRate.num) / video.FrameRate.den));
       else
         AppendLine("  Video Frame Rate is not preseted");
-      if (video.BitRate <= 0)
-        AppendLine("  Video Bit Rate is not preseted");
-      else
-        AppendLine(kiv::Format("  Video Bit Rate: %d kb", video.BitRate / 1000));
+      AppendLine(BitRateLine("Video", video.BitRate));
       AppendLine(kiv::Format("  Frame size (width X height): %dx%d", video.Width, video.Height));
     } else if (FKivDecoder->IsAudioStream(index)) {
       AppendLine(kiv::Format("Stream #%d: Audio", index));
       const kiv::TAudioStreamInfo audio = FKivDecoder->GetAudioStreamInfos(index);
-      if (audio.Duration == AV_NOPTS_VALUE)
-        AppendLine("  Audio Length is not preseted");
-      else
-        AppendLine("  Audio Length: " + FormatPTS(audio.DurationScaled));
+      AppendLine(LengthLine("Audio", audio.Duration, audio.DurationScaled));
       AppendLine(kiv::Format("  Audio Sample Rate: %d hz", audio.SampleRate));
-      if (audio.BitRate <= 0)
-        AppendLine("  Audio Bit Rate is not preseted");
-      else
-        AppendLine(kiv::Format("  Audio Bit Rate: %d kb", audio.BitRate / 1000));
+      AppendLine(BitRateLine("Audio", audio.BitRate));
     }
   }
 }
@@ -536,19 +536,9 @@ void TfrmDecoder::btnNextFrameClick() { DecodeNext(); }
 
 void TfrmDecoder::btnPreviousFrameClick() { DecodePrevious(); }
 
-void TfrmDecoder::btnNextKFClick() {
-  if (FKivDecoder->DecodeNextKeyFrame(-1))
-    ShowFrame();
-  else
-    AppendFailure("***Decode failed: ");
-}
+void TfrmDecoder::btnNextKFClick() { ShowDecoded(FKivDecoder->DecodeNextKeyFrame(-1)); }
 
-void TfrmDecoder::btnPreviousKFClick() {
-  if (FKivDecoder->DecodePreviousKeyFrame(-1))
-    ShowFrame();
-  else
-    AppendFailure("***Decode failed: ");
-}
+void TfrmDecoder::btnPreviousKFClick() { ShowDecoded(FKivDecoder->DecodePreviousKeyFrame(-1)); }
 
 void TfrmDecoder::btnWebSiteClick() {
   // The desktop's handler opens the address; its result is of no consequence here.

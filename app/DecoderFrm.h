@@ -123,6 +123,8 @@ class TfrmDecoder : public QWidget {
   void SeekTo(int64_t APTS);
   void DecodeNext();
   void DecodePrevious();
+  // ShowFrame after a successful decoding call, the failure line after a failed one.
+  void ShowDecoded(bool ADecoded);
   void DrawFitted(QImage& ASurface, const kiv::TBitmap& ABitmap);
 
   bool LoadLibraries();
