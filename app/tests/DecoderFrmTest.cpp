@@ -1,0 +1,391 @@
+#include "DecoderFrm.h"
+
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QUrl>
+#include <fstream>
+#include <thread>
+
+#include "MyUtils.h"
+#include "TestSupport.h"
+
+using namespace framebrowser;
+using kivtest::MediaFile;
+
+namespace {
+
+const QColor Background(166, 202, 240);
+
+// The share of the picture area's pixels that differ from its background colour.
+double PictureShare(const TfrmDecoder& AWindow) {
+  const QImage& surface = AWindow.Image1->Surface();
+  int64_t differing = 0;
+  for (int y = 0; y < surface.height(); ++y)
+    for (int x = 0; x < surface.width(); ++x)
+      if (surface.pixelColor(x, y) != Background) ++differing;
+  return surface.isNull() ? 0.0 : double(differing) / (int64_t(surface.width()) * surface.height());
+}
+
+bool HasLine(const QStringList& ALines, const QString& ALine) { return ALines.contains(ALine); }
+
+bool HasLineStarting(const QStringList& ALines, const QString& AStart) {
+  return std::any_of(ALines.begin(), ALines.end(),
+                     [&](const QString& ALine) { return ALine.startsWith(AStart); });
+}
+
+class DecoderFrmTest : public ::testing::Test {
+ protected:
+  void Open(const std::string& AFile) {
+    ASSERT_TRUE(Window.OpenMediaFile(QString::fromStdString(MediaFile(AFile))))
+        << Window.LogLines().join('\n').toStdString();
+  }
+  void MoveSlider(int APosition) { Window.TrackBar1->setValue(APosition); }
+
+  TfrmDecoder Window;
+};
+
+struct WidgetCase {
+  const char* Name;
+  QWidget* Widget;
+  QRect Geometry;
+  const char* Text;
+  const char* Hint;
+};
+
+TEST_F(DecoderFrmTest, StartsWithTheDesignedLayoutAndNoFile) {
+  EXPECT_EQ(Window.windowTitle(), "Demo of KivDecoder 6.5c - Morlenta");
+  EXPECT_EQ(Window.size(), QSize(681, 408));
+  const WidgetCase widgets[] = {
+      {"btnOpen", Window.btnOpen, {16, 8, 45, 25}, "Open", ""},
+      {"btnSave", Window.btnSave, {60, 8, 45, 25}, "Save", ""},
+      {"btnNextFrame", Window.btnNextFrame, {104, 8, 75, 25}, "Next Frame", ""},
+      {"btnPreviousFrame", Window.btnPreviousFrame, {178, 8, 95, 25}, "Previous Frame", ""},
+      {"btnNextKF", Window.btnNextKF, {272, 8, 67, 25}, "Next K-F", "Next Key-frame"},
+      {"btnPreviousKF",
+       Window.btnPreviousKF,
+       {338, 8, 75, 25},
+       "Previous K-F",
+       "Previous Key-frame"},
+      {"btnWebSite", Window.btnWebSite, {412, 8, 67, 25}, "Web Site", "https://kiv.example.org"},
+      {"btnExit", Window.btnExit, {478, 8, 45, 25}, "Exit", ""},
+      {"cboLogLevel", Window.cboLogLevel, {533, 10, 57, 21}, "Info", "LogLevel"},
+      {"mmoLog", Window.mmoLog, {16, 47, 305, 304}, nullptr, ""},
+      {"Image1",
+       Window.Image1,
+       {327, 47, 340, 304},
+       nullptr,
+       "Click to view current picture in actual size"},
+      {"TrackBar1", Window.TrackBar1, {16, 357, 651, 45}, nullptr, ""},
+  };
+  for (const WidgetCase& w : widgets) {
+    SCOPED_TRACE(w.Name);
+    EXPECT_EQ(w.Widget->geometry(), w.Geometry);
+    EXPECT_EQ(w.Widget->toolTip(), w.Hint);
+    if (auto* button = qobject_cast<QPushButton*>(w.Widget)) {
+      EXPECT_EQ(button->text(), w.Text);
+    }
+  }
+  QStringList items;
+  for (int i = 0; i < Window.cboLogLevel->count(); ++i) items << Window.cboLogLevel->itemText(i);
+  EXPECT_EQ(items, QStringList({"Quiet", "Panic", "Fatal", "Error", "Warning", "Info", "Verbose",
+                                "Debug", "Trace"}));
+  EXPECT_EQ(Window.cboLogLevel->currentIndex(), 5);
+  EXPECT_EQ(Window.lblPTS->pos(), QPoint(596, 13));
+  EXPECT_EQ(Window.lblPTS->text(), "00:00:00.000");
+  EXPECT_EQ(Window.LogLines(), QStringList({"https://kiv.example.org", ""}));
+  EXPECT_FALSE(Window.TrackBar1->isEnabled());
+  EXPECT_EQ(Window.TrackBar1->minimum(), 0);
+  EXPECT_EQ(Window.TrackBar1->maximum(), 10);
+  EXPECT_EQ(Window.TrackBar1->value(), 0);
+  EXPECT_EQ(Window.Image1->Surface().size(), QSize(340, 304));
+  EXPECT_EQ(PictureShare(Window), 0.0);
+
+  // Tab order: the buttons left to right, the list, the pane, the slider.
+  QWidget* order[] = {Window.btnOpen,          Window.btnSave,   Window.btnNextFrame,
+                      Window.btnPreviousFrame, Window.btnNextKF, Window.btnPreviousKF,
+                      Window.btnWebSite,       Window.btnExit,   Window.cboLogLevel,
+                      Window.mmoLog,           Window.TrackBar1};
+  // The focus chain also holds the widgets' own parts (the pane's viewport, for one).
+  auto next = [&](QWidget* AWidget) {
+    QWidget* n = AWidget->nextInFocusChain();
+    while (n != AWidget && std::find(std::begin(order), std::end(order), n) == std::end(order))
+      n = n->nextInFocusChain();
+    return n;
+  };
+  for (size_t i = 1; i < std::size(order); ++i) EXPECT_EQ(next(order[i - 1]), order[i]) << i;
+}
+
+TEST_F(DecoderFrmTest, ButtonsBeforeAnyOpenReportTheDecodersReason) {
+  for (QPushButton* button : {Window.btnNextFrame, Window.btnPreviousFrame, Window.btnNextKF,
+                              Window.btnPreviousKF, Window.btnSave})
+    button->click();
+  const QStringList lines = Window.LogLines();
+  EXPECT_EQ(lines.filter(QRegularExpression("^\\*\\*\\*Decode failed: .+")).size(), 4)
+      << lines.join('\n').toStdString();
+}
+
+TEST_F(DecoderFrmTest, ADroppedFileOpens) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MediaFile("h264_bframes.mp4")))});
+  QDragEnterEvent enter(QPoint(400, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Window, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(400, 200), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Window, &drop);
+  EXPECT_EQ(Window.Bitmap().Width(), 320);
+  EXPECT_TRUE(Window.LogLines().contains("***KivDecoder.FileInfoText"));
+}
+
+TEST_F(DecoderFrmTest, StretchesWithTheWindowByItsAnchors) {
+  Window.resize(801, 508);
+  Window.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Window.btnExit->geometry(), QRect(478, 8, 45, 25)) << "left and top";
+  EXPECT_EQ(Window.mmoLog->geometry(), QRect(16, 47, 305, 404)) << "left, top and bottom";
+  EXPECT_EQ(Window.Image1->geometry(), QRect(327, 47, 460, 404)) << "all four edges";
+  EXPECT_EQ(Window.TrackBar1->geometry(), QRect(16, 457, 771, 45)) << "left, right and bottom";
+  EXPECT_EQ(Window.Image1->Surface().size(), QSize(460, 404));
+}
+
+TEST_F(DecoderFrmTest, OpeningWritesTheReportAndShowsTheFirstPicture) {
+  Open("h264_bframes.mp4");
+  const QStringList lines = Window.LogLines();
+  const qsizetype report = lines.indexOf("***KivDecoder.FileInfoText");
+  ASSERT_GE(report, 0) << lines.join('\n').toStdString();
+  EXPECT_EQ(lines.mid(0, 2), QStringList({"https://kiv.example.org", ""}));
+  // The report's own lines follow, trimmed, then an empty line and the summary.
+  const qsizetype size = lines.indexOf(QString::fromStdString(
+      kiv::Format("File Size: %lld", (long long)kiv::FileSizeOf(MediaFile("h264_bframes.mp4")))));
+  ASSERT_GT(size, report + 2) << lines.join('\n').toStdString();
+  EXPECT_EQ(lines[size - 1], "");
+  EXPECT_FALSE(lines[report + 1].isEmpty());
+  EXPECT_FALSE(lines[report + 1].front().isSpace());
+  const QStringList summary = lines.mid(size + 1, 10);
+  EXPECT_EQ(summary, QStringList({"File Duration: 00:00:02.000", "Stream #0: Video",
+                                  "  Video Length: 00:00:02.000", "  Video Frame Rate: 25.00",
+                                  summary.value(4), "  Frame size (width X height): 320x240",
+                                  "Stream #1: Audio", "  Audio Length: 00:00:02.000",
+                                  "  Audio Sample Rate: 48000 hz", summary.value(9)}))
+      << lines.join('\n').toStdString();
+  EXPECT_TRUE(summary.value(4).startsWith("  Video Bit Rate: ")) << summary.value(4).toStdString();
+  EXPECT_TRUE(summary.value(9).startsWith("  Audio Bit Rate: ")) << summary.value(9).toStdString();
+
+  EXPECT_TRUE(Window.TrackBar1->isEnabled());
+  EXPECT_EQ(Window.Frames(), 50);
+  EXPECT_EQ(Window.TrackBar1->maximum(), 50);
+  EXPECT_EQ(Window.TrackBar1->tickInterval(), 5);
+  EXPECT_EQ(Window.TrackBar1->pageStep(), 5);
+  EXPECT_EQ(Window.Duration(), 2000000);
+  EXPECT_EQ(Window.TrackBar1->value(), 0);
+  EXPECT_EQ(Window.lblPTS->text(), "00:00:00.000");
+  EXPECT_EQ(Window.Bitmap().Width(), 320);
+  EXPECT_EQ(Window.Bitmap().Height(), 240);
+  // 320 x 240 in 340 x 304: the width fills, the height is 255 with margins of 24 and 25.
+  EXPECT_GT(PictureShare(Window), 0.75);
+  EXPECT_EQ(Window.Image1->Surface().pixelColor(170, 10), Background) << "top margin";
+  EXPECT_NE(Window.Image1->Surface().pixelColor(170, 30), Background) << "picture";
+}
+
+TEST_F(DecoderFrmTest, OneSliderStepDecodesOneFrameAndAJumpSeeks) {
+  Open("h264_bframes.mp4");
+  MoveSlider(1);
+  EXPECT_EQ(Window.CurrentPTS(), 40000);
+  EXPECT_EQ(Window.lblPTS->text(), "00:00:00.040");
+  EXPECT_EQ(Window.LastPosition(), 1);
+  MoveSlider(2);
+  EXPECT_EQ(Window.CurrentPTS(), 80000);
+  MoveSlider(1);
+  EXPECT_EQ(Window.CurrentPTS(), 40000) << "one step left decodes the previous frame";
+  EXPECT_EQ(Window.LastPosition(), 1);
+
+  MoveSlider(30);  // 30 / 50 of two seconds
+  EXPECT_EQ(Window.CurrentPTS(), 1200000);
+  EXPECT_EQ(Window.TrackBar1->value(), 30);
+  EXPECT_EQ(Window.LastPosition(), 30);
+  MoveSlider(29);
+  EXPECT_EQ(Window.CurrentPTS(), 1160000);
+
+  MoveSlider(3);  // back near the start: a seek to the key frame before and decoding forward
+  EXPECT_EQ(Window.CurrentPTS(), 120000);
+  EXPECT_EQ(Window.TrackBar1->value(), 3);
+  EXPECT_TRUE(Window.LogLines().filter(QRegularExpression("^\\*\\*\\*\\w+ failed: ")).isEmpty())
+      << Window.LogLines().join('\n').toStdString();
+}
+
+TEST_F(DecoderFrmTest, AJumpBehindTheLastPictureShowsTheLastPicture) {
+  Open("h264_bframes.mp4");
+  MoveSlider(50);
+  EXPECT_EQ(Window.CurrentPTS(), 1960000);
+  EXPECT_EQ(Window.lblPTS->text(), "00:00:01.960");
+  EXPECT_TRUE(HasLineStarting(Window.LogLines(), "***Decode failed: "));
+  MoveSlider(49);
+  EXPECT_EQ(Window.CurrentPTS(), 1920000);
+}
+
+TEST_F(DecoderFrmTest, ButtonsStepAndTheSliderFollows) {
+  Open("h264_bframes.mp4");
+  Window.btnNextFrame->click();
+  Window.btnNextFrame->click();
+  EXPECT_EQ(Window.CurrentPTS(), 80000);
+  EXPECT_EQ(Window.TrackBar1->value(), 2);
+  EXPECT_EQ(Window.LastPosition(), 2);
+  Window.btnPreviousFrame->click();
+  EXPECT_EQ(Window.CurrentPTS(), 40000);
+  Window.btnNextKF->click();
+  EXPECT_EQ(Window.CurrentPTS(), 480000) << "the clip has a key frame every 12 pictures";
+  EXPECT_EQ(Window.TrackBar1->value(), 12);
+  Window.btnPreviousKF->click();
+  EXPECT_EQ(Window.CurrentPTS(), 0);
+  EXPECT_EQ(Window.TrackBar1->value(), 0);
+}
+
+struct NoSliderCase {
+  const char* Name;
+  const char* File;
+  bool Picture;
+  const char* DurationLine;
+};
+
+TEST_F(DecoderFrmTest, AudioAndPicturesLeaveTheSliderDisabled) {
+  const NoSliderCase cases[] = {
+      {"audio only", "audio.mp3", false, "File Duration: 00:00:02.0"},
+      {"image2 still picture with a duration", "picture.jpg", true, "File Duration: 00:00:00.040"},
+      {"picture without a duration", "picture.png", true, "File Duration is not preseted"},
+  };
+  for (const NoSliderCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Open(c.File);
+    const QStringList lines = Window.LogLines();
+    EXPECT_TRUE(HasLineStarting(lines, c.DurationLine)) << lines.join('\n').toStdString();
+    EXPECT_FALSE(Window.TrackBar1->isEnabled());
+    EXPECT_EQ(Window.lblPTS->text(), "00:00:00.000");
+    EXPECT_EQ(Window.Bitmap().Width() > 0, c.Picture);
+    EXPECT_EQ(PictureShare(Window) > 0.5, c.Picture);
+    // A disabled slider ignores moves.
+    const int64_t pts = Window.CurrentPTS();
+    MoveSlider(5);
+    EXPECT_EQ(Window.CurrentPTS(), pts);
+  }
+  EXPECT_EQ(Window.Duration(), 0) << "the last file has no duration";
+}
+
+TEST_F(DecoderFrmTest, AudioOnlyWritesItsStreamAndDecodesNothing) {
+  Open("audio.mp3");
+  const QStringList lines = Window.LogLines();
+  EXPECT_TRUE(HasLine(lines, "Stream #0: Audio")) << lines.join('\n').toStdString();
+  EXPECT_TRUE(HasLine(lines, "  Audio Sample Rate: 44100 hz"));
+  EXPECT_TRUE(HasLine(lines, "  Audio Bit Rate: 64 kb"));
+  EXPECT_FALSE(HasLineStarting(lines, "***Decode failed"));
+  EXPECT_GT(Window.Duration(), 0);
+  // Resizing without a picture resets the view.
+  Window.resize(700, 420);
+  Window.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Window.Duration(), 0);
+}
+
+TEST_F(DecoderFrmTest, FailuresGoToTheLogPaneAndTheViewIsReset) {
+  Open("h264_bframes.mp4");
+  EXPECT_FALSE(Window.OpenMediaFile(QString::fromStdString(MediaFile("random.bin"))));
+  QStringList lines = Window.LogLines();
+  const qsizetype failed = lines.lastIndexOf(QRegularExpression("^\\*\\*\\*File load error: .+"));
+  ASSERT_GT(failed, 0) << lines.join('\n').toStdString();
+  EXPECT_EQ(lines[failed - 1], "");
+  EXPECT_EQ(lines.value(failed + 1), "");
+  EXPECT_EQ(Window.Bitmap().Width(), 0);
+  EXPECT_FALSE(Window.TrackBar1->isEnabled());
+  EXPECT_EQ(PictureShare(Window), 0.0);
+
+  // Without an open file the buttons report the decoder's reason.
+  Window.btnNextFrame->click();
+  Window.btnPreviousKF->click();
+  lines = Window.LogLines();
+  EXPECT_GE(lines.filter(QRegularExpression("^\\*\\*\\*Decode failed: .+")).size(), 2)
+      << lines.join('\n').toStdString();
+}
+
+TEST_F(DecoderFrmTest, LinesFromOtherThreadsReachThePaneOnTheWindowsThread) {
+  Window.cboLogLevel->setCurrentIndex(kiv::llDebug);
+  EXPECT_EQ(Window.KivLogger().LogLevel(), kiv::llDebug);
+  Window.cboLogLevel->setCurrentIndex(kiv::llInfo);
+  EXPECT_EQ(Window.KivLogger().LogLevel(), kiv::llInfo);
+
+  long workerId = 0;
+  std::thread worker([&] {
+    workerId = syscall(SYS_gettid);
+    Window.KivLogger().Log(nullptr, kiv::llWarning, "from a worker");
+    Window.KivLogger().Log(nullptr, kiv::llDebug, "below the level");
+  });
+  worker.join();
+  const QString expected = QString("#%1.4: from a worker").arg(workerId);
+  EXPECT_FALSE(HasLine(Window.LogLines(), expected)) << "waits for the window's thread";
+  QElapsedTimer waited;
+  waited.start();
+  while (!HasLine(Window.LogLines(), expected) && waited.elapsed() < 30000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_TRUE(HasLine(Window.LogLines(), expected)) << Window.LogLines().join('\n').toStdString();
+  EXPECT_FALSE(HasLineStarting(Window.LogLines(), QString("#%1.7:").arg(workerId)));
+
+  Window.KivLogger().Log(nullptr, kiv::llInfo, "from the window's thread");
+  EXPECT_TRUE(HasLine(Window.LogLines(),
+                      QString("#%1.5: from the window's thread").arg(syscall(SYS_gettid))));
+}
+
+TEST_F(DecoderFrmTest, SavesBMPForBmpNamesAndJPEGForAnyOther) {
+  EXPECT_FALSE(Window.SavePicture("/tmp/never-written.bmp")) << "no picture held";
+  Open("h264_bframes.mp4");
+  kivtest::TempDir dir;
+  struct {
+    const char* Name;
+    std::string Magic;
+  } const cases[] = {
+      {"a.BMP", "BM"}, {"b.bmp", "BM"}, {"c.jpg", "\xFF\xD8"}, {"d.png", "\xFF\xD8"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string file = dir.File(c.Name);
+    ASSERT_TRUE(Window.SavePicture(QString::fromStdString(file)));
+    std::ifstream in(file, std::ios::binary);
+    std::string head(2, '\0');
+    in.read(head.data(), 2);
+    EXPECT_EQ(head, c.Magic);
+  }
+  EXPECT_FALSE(Window.SavePicture("/nonexistent-folder/e.bmp"));
+  EXPECT_TRUE(HasLineStarting(Window.LogLines(), "***Save failed: "));
+}
+
+TEST(DecoderFrmSettingsTest, TheOpenDialogStartsInTheFolderUsedLast) {
+  kivtest::TempDir config;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(config.Path()));
+  const QString folder = QFileInfo(QString::fromStdString(MediaFile("audio.mp3"))).absolutePath();
+  QSettings("Kiv", "framebrowser").setValue("OpenDialog/Folder", folder);
+  TfrmDecoder window;
+  EXPECT_EQ(window.OpenDialog1->directory().absolutePath(), folder);
+}
+
+TEST_F(DecoderFrmTest, ActualSizeViewShowsTheHeldPicture) {
+  EXPECT_EQ(Window.CreateActualSizeView(), nullptr) << "nothing to show";
+  Open("h264_bframes.mp4");
+  Window.btnNextFrame->click();
+  std::unique_ptr<QDialog> view = Window.CreateActualSizeView();
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->windowTitle(), "320x240 @ 00:00:00.040");
+  EXPECT_EQ(view->size(), QSize(320, 240));
+  EXPECT_EQ(view->minimumSize(), view->maximumSize()) << "not resizable";
+  EXPECT_EQ(view->parent(), &Window);
+}
+
+}  // namespace
