@@ -418,6 +418,13 @@ class TKivDecoder : public TCustomDecoder {
   void ResumeAfterDrain(AVCodecContext* AVideo, AVCodecContext* AAudio);
   // The end-of-input packet of the audio stream: every frame the decoder still holds.
   int DrainAudio(AVCodecContext* ACodec, int32_t AStreamIndex);
+  // Appends to the block at AOffset the samples the resampler still holds: bytes appended,
+  // or negative.
+  int FlushResampler(int32_t AOffset, TAudioParam& AParam);
+  // Makes room for AOutCount output samples in the resampler's buffer; false after reporting.
+  bool ReserveResampled(int AOutCount);
+  // Puts ASize bytes at AOffset of the block: ASize, or negative after reporting.
+  int AppendToBlock(int32_t AOffset, const uint8_t* ASource, int32_t ASize);
 };
 
 // FFmpeg's seek flags of a set of seek flags.

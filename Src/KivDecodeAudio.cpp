@@ -181,6 +181,12 @@ int TKivDecoder::DecodeAudioPacket(TAudioParam& AParam, AVCodecContext* ACodec, 
     if (n < 0) return n;
     total += n;
   }
+  if (endOfInput && !failed) {
+    // The end of the input also drains the resampler, so the last samples are delivered.
+    int n = FlushResampler(total, AParam);
+    if (n < 0) return n;
+    total += n;
+  }
   if (total <= 0) return 0;
 
   int64_t t = APacket->dts != AV_NOPTS_VALUE ? APacket->dts : APacket->pts;
@@ -256,13 +262,7 @@ int TKivDecoder::ResampleAudioFrame(int32_t AOffset, AVFrame* AFrame, TAudioPara
     // Room for the frame at the output rate, and for what the resampler still holds.
     const int outcount =
         int(int64_t(AFrame->nb_samples) * FDesireAudioSampleRate / AFrame->sample_rate + 256);
-    const int outsize = av::av_samples_get_buffer_size(nullptr, FDesireAudioChannels, outcount,
-                                                       FDesireAudioSampleFormat, 0);
-    if (outsize > 0) av::av_fast_malloc(&FResampledBuffer.Data, &FResampledSize, size_t(outsize));
-    if (outsize <= 0 || !FResampledBuffer.Data) {
-      ReportError(AV_LOG_ERROR, "av_fast_malloc() failed");
-      return AVERROR(ENOMEM);
-    }
+    if (!ReserveResampled(outcount)) return AVERROR(ENOMEM);
     uint8_t* out = FResampledBuffer.Data;
     const int len =
         av::swr_convert(AParam.swr_ctx.get(), &out, outcount,
@@ -279,21 +279,60 @@ int TKivDecoder::ResampleAudioFrame(int32_t AOffset, AVFrame* AFrame, TAudioPara
     source = FResampledBuffer.Data;
   }
   if (size < 0) return 0;
+  return AppendToBlock(AOffset, source, size);
+}
 
-  if (!FAudioBuffer.Data || FAudioSize < AOffset + size) {
-    // Out of memory the block stays as it was and the frame is refused.
-    auto* grown = static_cast<uint8_t*>(av::av_realloc(FAudioBuffer.Data, size_t(AOffset + size)));
+bool TKivDecoder::ReserveResampled(int AOutCount) {
+  const int outsize = av::av_samples_get_buffer_size(nullptr, FDesireAudioChannels, AOutCount,
+                                                     FDesireAudioSampleFormat, 0);
+  if (outsize > 0) av::av_fast_malloc(&FResampledBuffer.Data, &FResampledSize, size_t(outsize));
+  if (outsize <= 0 || !FResampledBuffer.Data) {
+    ReportError(AV_LOG_ERROR, "av_fast_malloc() failed");
+    return false;
+  }
+  return true;
+}
+
+int TKivDecoder::FlushResampler(int32_t AOffset, TAudioParam& AParam) {
+  // What the resampler's filter still holds, taken in pieces of the room a frame gets.
+  constexpr int room = 256;
+  const int bytesPerFrame =
+      FDesireAudioChannels * av::av_get_bytes_per_sample(FDesireAudioSampleFormat);
+  int32_t total = 0;
+  while (AParam.swr_ctx) {
+    if (!ReserveResampled(room)) return AVERROR(ENOMEM);
+    uint8_t* out = FResampledBuffer.Data;
+    const int len = av::swr_convert(AParam.swr_ctx.get(), &out, room, nullptr, 0);
+    if (len < 0) {
+      ReportError(AV_LOG_ERROR, ErrorText("swr_convert() failed", len));
+      return len;
+    }
+    if (len == 0) {
+      av::swr_init(AParam.swr_ctx.get());  // ready for the input after a seek
+      break;
+    }
+    const int n = AppendToBlock(AOffset + total, FResampledBuffer.Data, len * bytesPerFrame);
+    if (n < 0) return n;
+    total += n;
+  }
+  return total;
+}
+
+int TKivDecoder::AppendToBlock(int32_t AOffset, const uint8_t* ASource, int32_t ASize) {
+  if (!FAudioBuffer.Data || FAudioSize < AOffset + ASize) {
+    // Out of memory the block stays as it was and the samples are refused.
+    auto* grown = static_cast<uint8_t*>(av::av_realloc(FAudioBuffer.Data, size_t(AOffset + ASize)));
     if (!grown) {
       ReportError(AV_LOG_ERROR, "av_realloc() failed");
       return AVERROR(ENOMEM);
     }
     FAudioBuffer.Data = grown;
-    FAudioSize = AOffset + size;
+    FAudioSize = AOffset + ASize;
   }
-  std::memcpy(FAudioBuffer.Data + AOffset, source, size_t(size));
+  std::memcpy(FAudioBuffer.Data + AOffset, ASource, size_t(ASize));
   FWaveInfo.Buffer = FAudioBuffer.Data;
-  FWaveInfo.Size = AOffset + size;
-  return size;
+  FWaveInfo.Size = AOffset + ASize;
+  return ASize;
 }
 
 int32_t TKivDecoder::ReadAudio(uint8_t* ABuffer, int32_t ACount, int32_t AStreamIndex) {
