@@ -345,6 +345,8 @@ class TKivDecoder : public TCustomDecoder {
   // The filter stage between the decoder and the held picture: the picture to store, or null
   // when the graph holds the picture back and wants more input.
   AVFrame* FilterPicture(AVFrame* ADecoded);
+  // The next picture the graph still holds once the decoder is drained, or null.
+  AVFrame* DrainFilterGraph();
   // Drops the filter graph; the next picture builds it anew.
   void ResetFilters();
   // Builds, keeps or drops the graph for AFilters; negative FFmpeg error code on failure.

@@ -60,6 +60,15 @@ AVFrame* TKivDecoder::FilterPicture(AVFrame* ADecoded) {
   return filtered;
 }
 
+AVFrame* TKivDecoder::DrainFilterGraph() {
+  if (!Ffilter_graph) return nullptr;
+  // Ending the graph's input makes it give back what it holds; later calls only take more.
+  [[maybe_unused]] int ended = av::av_buffersrc_add_frame_flags(Fbuffersrc_ctx, nullptr, 0);
+  AVFrame* filtered = FFilteredFrame.get();
+  av::av_frame_unref(filtered);
+  return av::av_buffersink_get_frame_flags(Fbuffersink_ctx, filtered, 0) >= 0 ? filtered : nullptr;
+}
+
 int TKivDecoder::ConfigureVideoFilters(const std::string& AFilters, AVStream* AStream) {
   if (AFilters == Flast_vfilters) {
     if (AFilters.empty() && Ffilter_graph) ResetFilters();

@@ -196,7 +196,10 @@ bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
 
 void TKivDecoder::ResumeAfterDrain(AVCodecContext* AVideo, AVCodecContext* AAudio) {
   if (!FEOFpkt) return;
-  if (AVideo) av::avcodec_flush_buffers(AVideo);
+  if (AVideo) {
+    av::avcodec_flush_buffers(AVideo);
+    ResetFilters();  // the graph has seen the end of its input
+  }
   if (AAudio) av::avcodec_flush_buffers(AAudio);
   FEOFpkt = false;
 }
@@ -267,6 +270,13 @@ int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
   while (true) {
     av::av_frame_unref(FDecodedFrame.get());
     int ret = av::avcodec_receive_frame(ACodec, FDecodedFrame.get());
+    if (ret == AVERROR_EOF) {
+      // The decoder is drained: the pictures the filter graph still holds follow.
+      if (AVFrame* held = DrainFilterGraph()) {
+        StorePicture(held, FLastSent, false);
+        return 1;
+      }
+    }
     if (ret < 0) return ret;
     AVFrame* decoded = FDecodedFrame.get();
     bool fromLastPacket = FPicturesFromPacket++ == 0;

@@ -141,4 +141,16 @@ TEST_F(FilterTest, PicturesTheGraphHoldsBackMakeDecodeReadOn) {
   EXPECT_FALSE(Decoder.HasGraph());
 }
 
+// A graph that gives nothing back before the end of its input ("reverse") still delivers
+// every picture, one per call, after the decoder is drained.
+TEST_F(FilterTest, TheGraphIsDrainedAtTheEndOfTheInput) {
+  Decoder.SetVideoFilters("reverse");
+  std::vector<Picture> delivered;
+  while (Decoder.Decode(-1)) delivered.push_back(Picture::Of(Decoder.FrameInfo()));
+  EXPECT_EQ(Decoder.LastErrMsg(), "TKivDecoder.Decode() for video: stream eof reached.");
+  ASSERT_EQ(delivered.size(), 50u);  // two seconds at 25 pictures a second
+  for (size_t i = 0; i < Unfiltered.size(); ++i)
+    EXPECT_TRUE(delivered[delivered.size() - 1 - i] == Unfiltered[i]) << "picture " << i;
+}
+
 }  // namespace
