@@ -413,6 +413,11 @@ class TKivDecoder : public TCustomDecoder {
                         const char* ATypeName);
   // A decoding context for the stream, opened; null after reporting why.
   TCodecContextPtr OpenStreamCodec(int32_t AStreamIndex, bool AOneThread);
+  // True, after reporting "stream eof reached." for AWhere, when the stream has ended.
+  bool StreamEnded(const std::string& AWhere);
+  // The decoder's reusable packet, filled with the next packet of the input (the read
+  // time-out applies); the read's result.
+  int ReadPacket(AVPacket*& APacket);
   // How a failed read ends a decoding call: false after reporting, true when the decoders
   // are now to be drained (the first failed read).
   bool HandleFailedRead(int ARet, const std::string& AWhere);

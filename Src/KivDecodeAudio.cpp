@@ -108,20 +108,14 @@ bool TKivDecoder::DecodeAudio(int32_t AStreamIndex) {
   int32_t idx = SelectAudioStream(AStreamIndex);
   if (idx < 0) return false;
   const std::string where = Where("DecodeAudio()");
-  if (FEOF && FEOFpkt) {
-    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
-    return false;
-  }
+  if (StreamEnded(where)) return false;
   AVCodecContext* ac = OpenAudioCodec(idx);
   if (!ac) return false;
   FLastPTS = AV_NOPTS_VALUE;
-  if (!FPacket) FPacket.reset(av::av_packet_alloc());
-  AVPacket* pkt = FPacket.get();
+  AVPacket* pkt = nullptr;
 
   while (true) {
-    MarkRead();
-    int ret = av::av_read_frame(FFileHandle, pkt);
-    FLastRead = INT64_MAX;
+    int ret = ReadPacket(pkt);
     int r;
     if (ret < 0) {
       if (!HandleFailedRead(ret, where)) return false;
@@ -354,16 +348,12 @@ TDecodeResult TKivDecoder::Decode(TDecodeType AType) {
   const int32_t a = AType == dtBoth || AType == dtAudio ? SelectAudioStream(-1) : -1;
   if (v < 0 && a < 0) return drError;
   const std::string where = Where("Decode() for video and/or audio");
-  if (FEOF && FEOFpkt) {
-    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
-    return drError;
-  }
+  if (StreamEnded(where)) return drError;
   AVCodecContext* vc = nullptr;
   AVCodecContext* ac = nullptr;
   if (v >= 0 && !(vc = OpenVideoCodec(v))) return drError;
   if (a >= 0 && !(ac = OpenAudioCodec(a))) return drError;
-  if (!FPacket) FPacket.reset(av::av_packet_alloc());
-  AVPacket* pkt = FPacket.get();
+  AVPacket* pkt = nullptr;
 
   while (true) {
     // A picture the video decoder already holds goes out before anything more is read.
@@ -371,9 +361,7 @@ TDecodeResult TKivDecoder::Decode(TDecodeType AType) {
       if (ReceiveVideoPicture(vc) > 0) return drVideo;
       FVideoPending = false;
     }
-    MarkRead();
-    int ret = av::av_read_frame(FFileHandle, pkt);
-    FLastRead = INT64_MAX;
+    int ret = ReadPacket(pkt);
     if (ret < 0) {
       if (!HandleFailedRead(ret, where)) return drError;
       // The end of the input drains every decoder in use: the audio decoder into one last

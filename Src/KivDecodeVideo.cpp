@@ -174,6 +174,21 @@ TCodecContextPtr TKivDecoder::OpenStreamCodec(int32_t AStreamIndex, bool AOneThr
   return context;
 }
 
+bool TKivDecoder::StreamEnded(const std::string& AWhere) {
+  if (!(FEOF && FEOFpkt)) return false;
+  ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", AWhere.c_str());
+  return true;
+}
+
+int TKivDecoder::ReadPacket(AVPacket*& APacket) {
+  if (!FPacket) FPacket.reset(av::av_packet_alloc());
+  APacket = FPacket.get();
+  MarkRead();
+  int ret = av::av_read_frame(FFileHandle, APacket);
+  FLastRead = INT64_MAX;
+  return ret;
+}
+
 bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
   if (ARet == AVERROR(EAGAIN)) {
     ReportErrorFmt(AV_LOG_INFO, "%s: no data, please try again.", AWhere.c_str());
@@ -209,14 +224,10 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
   if (idx < 0) return false;
   if (FPicture.Ready && IsImage2(FFileHandle)) return true;
   const std::string where = Where("Decode() for video");
-  if (FEOF && FEOFpkt) {
-    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
-    return false;
-  }
+  if (StreamEnded(where)) return false;
   AVCodecContext* ctx = OpenVideoCodec(idx);
   if (!ctx) return false;
-  if (!FPacket) FPacket.reset(av::av_packet_alloc());
-  AVPacket* pkt = FPacket.get();
+  AVPacket* pkt = nullptr;
 
   while (true) {
     // A picture the decoder already holds goes out before anything more is read.
@@ -226,9 +237,7 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
       FVideoPending = false;  // empty, drained, or a decoding error the library has logged
     }
 
-    MarkRead();
-    int ret = av::av_read_frame(FFileHandle, pkt);
-    FLastRead = INT64_MAX;
+    int ret = ReadPacket(pkt);
     if (ret < 0) {
       if (!HandleFailedRead(ret, where)) return false;
       // The first failed read: ask the decoder for the pictures it still holds.
