@@ -335,7 +335,8 @@ int32_t TKivDecoder::ReadAudio(uint8_t* ABuffer, int32_t ACount, int32_t AStream
     KivAssert(FWaveInfo.Size > 0, "KivDecode");
     FRemainsAudioSize = FWaveInfo.Size;
   }
-  const int32_t n = std::min(ACount, FRemainsAudioSize);
+  // A negative count asks for nothing.
+  const int32_t n = std::clamp(ACount, 0, FRemainsAudioSize);
   if (ABuffer) {
     std::memcpy(ABuffer, FWaveInfo.Buffer + (FWaveInfo.Size - FRemainsAudioSize), size_t(n));
     FRemainsAudioSize -= n;

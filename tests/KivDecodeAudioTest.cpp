@@ -179,6 +179,7 @@ TEST_F(AudioTest, ReadAudioHandsOutABlockInPiecesBeforeDecodingTheNext) {
   Open("stereo44k.wav");
   std::vector<uint8_t> piece(5000);
   ASSERT_EQ(Decoder.ReadAudio(nullptr, 1000), 1000);  // looks without consuming
+  ASSERT_EQ(Decoder.ReadAudio(piece.data(), -5), 0);
   ASSERT_EQ(Decoder.WaveInfo().Size, 4096);
   const std::string block(reinterpret_cast<const char*>(Decoder.WaveInfo().Buffer), 4096);
   std::string read;
