@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "AVCodecStubs.h"
+#include "AVFilterStubs.h"
 #include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
 #include "KivBaseComponent.h"
 #include "KivTypes.h"
 #include "KivUtils.h"
+#include "SwResampleStubs.h"
 
 namespace kiv {
 
@@ -231,6 +233,52 @@ struct TPacketDeleter {
 };
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
 
+struct TFilterGraphDeleter {
+  void operator()(AVFilterGraph* AGraph) const;
+};
+using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphDeleter>;
+struct TSwrContextDeleter {
+  void operator()(SwrContext* AContext) const;
+};
+using TSwrContextPtr = std::unique_ptr<SwrContext, TSwrContextDeleter>;
+
+// A buffer of the media libraries' allocator, freed with it when it is still loaded.
+struct TAVBuffer {
+  TAVBuffer() = default;
+  ~TAVBuffer();
+  TAVBuffer(const TAVBuffer&) = delete;
+  TAVBuffer& operator=(const TAVBuffer&) = delete;
+  uint8_t* Data = nullptr;
+};
+
+// The current block of decoded audio, in the output format.
+struct TWaveInfo {
+  int32_t Channels = 0;
+  int32_t SampleRate = 0;
+  AVSampleFormat SampleFormat = AV_SAMPLE_FMT_S16;
+  int32_t BytesPerSample = 0;
+  int32_t BytesPerSecond = 0;
+  int64_t PTS = AV_NOPTS_VALUE;          // microseconds from the stream's start
+  int64_t OriginalDTS = AV_NOPTS_VALUE;  // stream time base
+  int64_t OriginalPTS = AV_NOPTS_VALUE;
+  int32_t StreamIndex = -1;
+  bool Ready = false;
+  uint8_t* Buffer = nullptr;
+  int32_t Size = 0;                   // bytes in the block
+  int64_t Duration = AV_NOPTS_VALUE;  // microseconds
+};
+
+// The format of the audio coming out of the decoder, and the resampler from it to the output.
+struct TAudioParam {
+  int32_t freq = -1;
+  int32_t channels = -1;
+  // Always a native-order or an unspecified layout, which own no memory.
+  AVChannelLayout channel_layout{};
+  AVSampleFormat fmt = AV_SAMPLE_FMT_NONE;
+  TSwrContextPtr swr_ctx;
+  int32_t st_idx = -1;
+};
+
 class TKivDecoder : public TCustomDecoder {
  public:
   explicit TKivDecoder(TComponent* AOwner = nullptr);
@@ -246,6 +294,19 @@ class TKivDecoder : public TCustomDecoder {
   // Decodes the next picture of a video stream: -1 the stream chosen before, else the first
   // video stream; another value names the stream. True when FrameInfo holds a new picture.
   bool Decode(int32_t AStreamIndex = -1);
+
+  // Decodes the streams AType selects until a picture (drVideo) or an audio block (drAudio)
+  // is complete; drError otherwise.
+  TDecodeResult Decode(TDecodeType AType);
+  // Decodes the next packet of an audio stream (-1: the stream chosen before, else the first
+  // audio stream) into a new block. True when WaveInfo holds a new block.
+  bool DecodeAudio(int32_t AStreamIndex = -1);
+  // Copies up to ACount bytes of decoded audio into ABuffer, decoding a new block when the
+  // current one is used up; -1 when no block could be decoded. With ABuffer null it returns
+  // what it would copy and consumes nothing.
+  int32_t ReadAudio(uint8_t* ABuffer, int32_t ACount, int32_t AStreamIndex = -1);
+  // Frees the resampler; the next frame that needs one builds it anew.
+  virtual void ResetAudioResampler();
 
   bool CopyToBitmap(TBitmap& ABitmap);
   const TDIBDescriptor* GetBitmapPtr();
@@ -263,6 +324,14 @@ class TKivDecoder : public TCustomDecoder {
   bool Eof() const { return FEOF; }
   const TFrameInfo& FrameInfo() const { return FPicture; }
   TFormatConverter& FormatConverter() { return *FFormatConv; }
+  const TWaveInfo& WaveInfo() const { return FWaveInfo; }
+  // The filter graph description applied to every picture; empty for none.
+  const std::string& VideoFilters() const { return Fvfilters; }
+  void SetVideoFilters(const std::string& AValue) { Fvfilters = AValue; }
+  int32_t DesireAudioChannels() const { return FDesireAudioChannels; }
+  void SetDesireAudioChannels(int32_t AValue);
+  int32_t DesireAudioSampleRate() const { return FDesireAudioSampleRate; }
+  void SetDesireAudioSampleRate(int32_t AValue);
 
  protected:
   void SwsFlagsFetched(uint32_t ASwsFlags) override;
@@ -274,10 +343,22 @@ class TKivDecoder : public TCustomDecoder {
   bool CanSeek();
 
   // The filter stage between the decoder and the held picture: the picture to store, or null
-  // when the stage holds the picture back and wants more input.
-  virtual AVFrame* FilterPicture(AVFrame* ADecoded) { return ADecoded; }
-  // Drops whatever the filter stage has built.
-  virtual void ResetFilters() {}
+  // when the graph holds the picture back and wants more input.
+  AVFrame* FilterPicture(AVFrame* ADecoded);
+  // The next picture the graph still holds once the decoder is drained, or null.
+  AVFrame* DrainFilterGraph();
+  // Drops the filter graph; the next picture builds it anew.
+  void ResetFilters();
+  // Builds, keeps or drops the graph for AFilters; negative FFmpeg error code on failure.
+  int ConfigureVideoFilters(const std::string& AFilters, AVStream* AStream);
+
+  void ResetWaveInfo();
+  int32_t SelectAudioStream(int32_t AStreamIndex);
+  AVCodecContext* OpenAudioCodec(int32_t AStreamIndex);
+  // 1 when a block was made, 0 when the packet gave no audio, negative when resampling failed.
+  int DecodeAudioPacket(TAudioParam& AParam, AVCodecContext* ACodec, AVPacket* APacket);
+  // Converts one frame and appends it to the block at AOffset: bytes appended, or negative.
+  int ResampleAudioFrame(int32_t AOffset, AVFrame* AFrame, TAudioParam& AParam);
 
   std::unique_ptr<TFormatConverter> FFormatConv;
   TCodecContextPtr FVideoCodec;
@@ -298,6 +379,28 @@ class TKivDecoder : public TCustomDecoder {
   int64_t FLastPTS = AV_NOPTS_VALUE;
   AVPacket FLastSent{};  // times and place of the last packet sent to the video decoder
 
+  std::string Fvfilters;
+  std::string Flast_vfilters;
+  AVFilterContext* Fbuffersink_ctx = nullptr;  // owned by the graph
+  AVFilterContext* Fbuffersrc_ctx = nullptr;
+  TFilterGraphPtr Ffilter_graph;
+
+  TWaveInfo FWaveInfo;
+  int32_t FDesireAudioChannels = 2;
+  int32_t FDesireAudioSampleRate = 44100;
+  AVSampleFormat FDesireAudioSampleFormat = AV_SAMPLE_FMT_S16;
+  AVChannelLayout FDesireChannelLayout{};  // no channels: derived at the next conversion
+  int32_t FDesireAudioIndex = -1;
+  TCodecContextPtr FAudioCodec;
+  int32_t FAudioCodecIndex = -1;  // the stream FAudioCodec decodes
+  TFramePtr FAudioDecodedFrame;
+  TAVBuffer FAudioBuffer;
+  int32_t FAudioSize = 0;
+  TAVBuffer FResampledBuffer;
+  unsigned int FResampledSize = 0;
+  TAudioParam FAudioParam;
+  int32_t FRemainsAudioSize = 0;
+
  private:
   // 1 when a picture was stored, 0 when the decoder needs input, AVERROR_EOF when drained,
   // another negative code on a decoding error.
@@ -305,6 +408,30 @@ class TKivDecoder : public TCustomDecoder {
   int SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket);
   void StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
   std::string Where(const char* AOperation) const;
+  // The stream a selection resolves to, or -1 after reporting why there is none.
+  int32_t ResolveStream(int32_t AStreamIndex, int32_t ADesired, int32_t AFirst, AVMediaType AType,
+                        const char* ATypeName);
+  // A decoding context for the stream, opened; null after reporting why.
+  TCodecContextPtr OpenStreamCodec(int32_t AStreamIndex, bool AOneThread);
+  // True, after reporting "stream eof reached." for AWhere, when the stream has ended.
+  bool StreamEnded(const std::string& AWhere);
+  // The decoder's reusable packet, filled with the next packet of the input (the read
+  // time-out applies); the read's result.
+  int ReadPacket(AVPacket*& APacket);
+  // How a failed read ends a decoding call: false after reporting, true when the decoders
+  // are now to be drained (the first failed read).
+  bool HandleFailedRead(int ARet, const std::string& AWhere);
+  // The input goes on after a failed read: the drained decoders (those set) start afresh.
+  void ResumeAfterDrain(AVCodecContext* AVideo, AVCodecContext* AAudio);
+  // The end-of-input packet of the audio stream: every frame the decoder still holds.
+  int DrainAudio(AVCodecContext* ACodec, int32_t AStreamIndex);
+  // Appends to the block at AOffset the samples the resampler still holds: bytes appended,
+  // or negative.
+  int FlushResampler(int32_t AOffset, TAudioParam& AParam);
+  // Makes room for AOutCount output samples in the resampler's buffer; false after reporting.
+  bool ReserveResampled(int AOutCount);
+  // Puts ASize bytes at AOffset of the block: ASize, or negative after reporting.
+  int AppendToBlock(int32_t AOffset, const uint8_t* ASource, int32_t ASize);
 };
 
 // FFmpeg's seek flags of a set of seek flags.

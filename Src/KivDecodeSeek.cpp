@@ -70,9 +70,11 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   }
 
   if (FVideoCodec) av::avcodec_flush_buffers(FVideoCodec.get());
+  if (FAudioCodec) av::avcodec_flush_buffers(FAudioCodec.get());
   FEOF = FEOFpkt = false;
   FVideoPending = false;
   ResetFrameInfo();
+  ResetWaveInfo();
 
   const int flags = ToAVSeekFlags(ASeekFlags);
   int ret;

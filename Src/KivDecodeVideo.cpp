@@ -52,8 +52,17 @@ void TKivDecoder::CloseFile() {
   FVideoPending = false;
   ResetFrameInfo();
   FLastPTS = AV_NOPTS_VALUE;
+  FDesireAudioIndex = -1;
+  ResetWaveInfo();
+  FAudioParam.channels = FAudioParam.freq = -1;
+  FAudioParam.fmt = AV_SAMPLE_FMT_NONE;
+  FAudioParam.channel_layout = AVChannelLayout{};
+  FAudioParam.st_idx = -1;
+  FAudioParam.swr_ctx.reset();
   FVideoCodec.reset();
   FVideoCodecIndex = -1;
+  FAudioCodec.reset();
+  FAudioCodecIndex = -1;
   TCustomDecoder::CloseFile();
 }
 
@@ -69,22 +78,29 @@ bool TKivDecoder::CheckOwnHandle() {
   return true;
 }
 
-int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
+int32_t TKivDecoder::ResolveStream(int32_t AStreamIndex, int32_t ADesired, int32_t AFirst,
+                                   AVMediaType AType, const char* ATypeName) {
   if (!CheckOwnHandle()) return -1;
-  int32_t index = AStreamIndex;
-  if (index < 0) {
-    index = FDesireVideoIndex >= 0 ? FDesireVideoIndex : FFirstVideoStreamIndex;
-    if (index < 0) {
-      ReportError(AV_LOG_ERROR, "no video stream.");
-      return -1;
-    }
-  } else if (index >= int32_t(FFileHandle->nb_streams)) {
-    ReportErrorFmt(AV_LOG_ERROR, "stream index #%d is invalid.", index);
-    return -1;
-  } else if (FFileHandle->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-    ReportErrorFmt(AV_LOG_ERROR, "stream #%d is not video stream.", index);
+  if (AStreamIndex < 0) {
+    int32_t index = ADesired >= 0 ? ADesired : AFirst;
+    if (index < 0) ReportErrorFmt(AV_LOG_ERROR, "no %s stream.", ATypeName);
+    return index;
+  }
+  if (AStreamIndex >= int32_t(FFileHandle->nb_streams)) {
+    ReportErrorFmt(AV_LOG_ERROR, "stream index #%d is invalid.", AStreamIndex);
     return -1;
   }
+  if (FFileHandle->streams[AStreamIndex]->codecpar->codec_type != AType) {
+    ReportErrorFmt(AV_LOG_ERROR, "stream #%d is not %s stream.", AStreamIndex, ATypeName);
+    return -1;
+  }
+  return AStreamIndex;
+}
+
+int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
+  int32_t index = ResolveStream(AStreamIndex, FDesireVideoIndex, FFirstVideoStreamIndex,
+                                AVMEDIA_TYPE_VIDEO, "video");
+  if (index < 0) return -1;
 
   if (index != FDesireVideoIndex) {
     ResetFrameInfo();
@@ -124,6 +140,13 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
   FVideoCodecIndex = -1;
   FVideoPending = false;
 
+  FVideoCodec = OpenStreamCodec(AStreamIndex, true);
+  if (FVideoCodec) FVideoCodecIndex = AStreamIndex;
+  return FVideoCodec.get();
+}
+
+TCodecContextPtr TKivDecoder::OpenStreamCodec(int32_t AStreamIndex, bool AOneThread) {
+  AVStream* st = FFileHandle->streams[AStreamIndex];
   const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
   if (!codec) {
     ReportErrorFmt(AV_LOG_ERROR, "Unsupported codec (id=%d) for input file stream #%d",
@@ -138,7 +161,7 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
   }
   context->pkt_timebase = st->time_base;
   // One thread: pictures come out in step with the packets that complete them.
-  context->thread_count = 1;
+  if (AOneThread) context->thread_count = 1;
   AVDictionary* opts =
       stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st, codec);
   int ret = av::avcodec_open2(context.get(), codec, &opts);
@@ -148,9 +171,52 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
                    AStreamIndex);
     return nullptr;
   }
-  FVideoCodec = std::move(context);
-  FVideoCodecIndex = AStreamIndex;
-  return FVideoCodec.get();
+  return context;
+}
+
+bool TKivDecoder::StreamEnded(const std::string& AWhere) {
+  if (!(FEOF && FEOFpkt)) return false;
+  ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", AWhere.c_str());
+  return true;
+}
+
+int TKivDecoder::ReadPacket(AVPacket*& APacket) {
+  if (!FPacket) FPacket.reset(av::av_packet_alloc());
+  APacket = FPacket.get();
+  MarkRead();
+  int ret = av::av_read_frame(FFileHandle, APacket);
+  FLastRead = INT64_MAX;
+  return ret;
+}
+
+bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
+  if (ARet == AVERROR(EAGAIN)) {
+    ReportErrorFmt(AV_LOG_INFO, "%s: no data, please try again.", AWhere.c_str());
+    return false;
+  }
+  if (FEOFpkt) {
+    // The decoders have handed out everything they held: the stream has ended, unless the
+    // input failed before its end.
+    if (ARet != AVERROR_EOF && ARet != AVERROR(EPIPE) && !av::avio_feof(FFileHandle->pb)) {
+      ReportErrorFmt(AV_LOG_INFO, "%s: unknown error #%d.", AWhere.c_str(), ARet);
+      return false;
+    }
+    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", AWhere.c_str());
+    FEOF = true;
+    return false;
+  }
+  FEOFpkt = true;
+  return true;
+}
+
+void TKivDecoder::ResumeAfterDrain(AVCodecContext* AVideo, AVCodecContext* AAudio) {
+  if (!FEOFpkt) return;
+  if (AVideo) {
+    av::avcodec_flush_buffers(AVideo);
+    ResetFilters();  // the graph has seen the end of its input
+  }
+  if (AAudio) av::avcodec_flush_buffers(AAudio);
+  FEOFpkt = false;
 }
 
 bool TKivDecoder::Decode(int32_t AStreamIndex) {
@@ -158,14 +224,10 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
   if (idx < 0) return false;
   if (FPicture.Ready && IsImage2(FFileHandle)) return true;
   const std::string where = Where("Decode() for video");
-  if (FEOF && FEOFpkt) {
-    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
-    return false;
-  }
+  if (StreamEnded(where)) return false;
   AVCodecContext* ctx = OpenVideoCodec(idx);
   if (!ctx) return false;
-  if (!FPacket) FPacket.reset(av::av_packet_alloc());
-  AVPacket* pkt = FPacket.get();
+  AVPacket* pkt = nullptr;
 
   while (true) {
     // A picture the decoder already holds goes out before anything more is read.
@@ -175,27 +237,10 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
       FVideoPending = false;  // empty, drained, or a decoding error the library has logged
     }
 
-    MarkRead();
-    int ret = av::av_read_frame(FFileHandle, pkt);
-    FLastRead = INT64_MAX;
+    int ret = ReadPacket(pkt);
     if (ret < 0) {
-      if (ret == AVERROR(EAGAIN)) {
-        ReportErrorFmt(AV_LOG_INFO, "%s: no data, please try again.", where.c_str());
-        return false;
-      }
-      if (FEOFpkt) {
-        // The decoder has handed out everything it held: the stream has ended, unless the
-        // input failed before its end.
-        if (ret != AVERROR_EOF && ret != AVERROR(EPIPE) && !av::avio_feof(FFileHandle->pb)) {
-          ReportErrorFmt(AV_LOG_INFO, "%s: unknown error #%d.", where.c_str(), ret);
-          return false;
-        }
-        ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", where.c_str());
-        FEOF = true;
-        return false;
-      }
+      if (!HandleFailedRead(ret, where)) return false;
       // The first failed read: ask the decoder for the pictures it still holds.
-      FEOFpkt = true;
       SendVideoPacket(ctx, nullptr);
       continue;
     }
@@ -203,11 +248,7 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
       av::av_packet_unref(pkt);
       continue;
     }
-    if (FEOFpkt) {
-      // The input goes on after a failed read: the drained decoder starts afresh.
-      av::avcodec_flush_buffers(ctx);
-      FEOFpkt = false;
-    }
+    ResumeAfterDrain(ctx, nullptr);
     // A packet that fails to decode is skipped; the library logs why.
     SendVideoPacket(ctx, pkt);
     av::av_packet_unref(pkt);
@@ -238,6 +279,13 @@ int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
   while (true) {
     av::av_frame_unref(FDecodedFrame.get());
     int ret = av::avcodec_receive_frame(ACodec, FDecodedFrame.get());
+    if (ret == AVERROR_EOF) {
+      // The decoder is drained: the pictures the filter graph still holds follow.
+      if (AVFrame* held = DrainFilterGraph()) {
+        StorePicture(held, FLastSent, false);
+        return 1;
+      }
+    }
     if (ret < 0) return ret;
     AVFrame* decoded = FDecodedFrame.get();
     bool fromLastPacket = FPicturesFromPacket++ == 0;
