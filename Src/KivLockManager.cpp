@@ -25,6 +25,8 @@ class TOwnedMutex {
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ERRORCHECK);
+    // A robust mutex whose owner ended without releasing it can still be obtained.
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
     FError = pthread_mutex_init(&FMutex, &attributes);
     pthread_mutexattr_destroy(&attributes);
   }
@@ -34,7 +36,12 @@ class TOwnedMutex {
   TOwnedMutex(const TOwnedMutex&) = delete;
   TOwnedMutex& operator=(const TOwnedMutex&) = delete;
   int CreationError() const { return FError; }
-  int Obtain() { return pthread_mutex_lock(&FMutex); }
+  // An abandoned mutex counts as obtained: its state is made consistent for the new owner.
+  int Obtain() {
+    int error = pthread_mutex_lock(&FMutex);
+    if (error == EOWNERDEAD) error = pthread_mutex_consistent(&FMutex);
+    return error;
+  }
   int Release() { return pthread_mutex_unlock(&FMutex); }
 
  private:

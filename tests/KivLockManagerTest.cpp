@@ -96,6 +96,15 @@ TEST_F(LockManagerTest, OnlyTheOwnerReleases) {
   EXPECT_EQ(LockManagerCallback(&slot, AV_LOCK_DESTROY), 0);
 }
 
+TEST_F(LockManagerTest, AnAbandonedMutexCountsAsObtained) {
+  void* slot = nullptr;
+  ASSERT_EQ(LockManagerCallback(&slot, AV_LOCK_CREATE), 0);
+  std::thread([&] { EXPECT_EQ(LockManagerCallback(&slot, AV_LOCK_OBTAIN), 0); }).join();
+  EXPECT_EQ(LockManagerCallback(&slot, AV_LOCK_OBTAIN), 0);
+  EXPECT_EQ(LockManagerCallback(&slot, AV_LOCK_RELEASE), 0);
+  EXPECT_EQ(LockManagerCallback(&slot, AV_LOCK_DESTROY), 0);
+}
+
 TEST_F(LockManagerTest, TheMutexExcludes) {
   void* slot = nullptr;
   ASSERT_EQ(LockManagerCallback(&slot, AV_LOCK_CREATE), 0);
