@@ -13,6 +13,7 @@
 #include "AVFilterStubs.h"
 #include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
+#include "KivAVPtr.h"
 #include "KivBaseComponent.h"
 #include "KivTypes.h"
 #include "KivUtils.h"
@@ -219,28 +220,6 @@ class EReadOnlyHandle : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-struct TCodecContextDeleter {
-  void operator()(AVCodecContext* AContext) const;
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
-struct TFrameDeleter {
-  void operator()(AVFrame* AFrame) const;
-};
-using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
-struct TPacketDeleter {
-  void operator()(AVPacket* APacket) const;
-};
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
-
-struct TFilterGraphDeleter {
-  void operator()(AVFilterGraph* AGraph) const;
-};
-using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphDeleter>;
-struct TSwrContextDeleter {
-  void operator()(SwrContext* AContext) const;
-};
-using TSwrContextPtr = std::unique_ptr<SwrContext, TSwrContextDeleter>;
 
 // A buffer of the media libraries' allocator, freed with it when it is still loaded.
 struct TAVBuffer {

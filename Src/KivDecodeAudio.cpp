@@ -12,10 +12,6 @@
 
 namespace kiv {
 
-void TSwrContextDeleter::operator()(SwrContext* AContext) const {
-  if (av::swr_free) av::swr_free(&AContext);
-}
-
 TAVBuffer::~TAVBuffer() {
   if (Data && av::av_free) av::av_free(Data);
 }

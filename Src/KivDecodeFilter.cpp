@@ -8,10 +8,6 @@
 
 namespace kiv {
 
-void TFilterGraphDeleter::operator()(AVFilterGraph* AGraph) const {
-  if (av::avfilter_graph_free) av::avfilter_graph_free(&AGraph);
-}
-
 namespace {
 
 // The two open ends of a graph description while it is parsed; the parser takes what it

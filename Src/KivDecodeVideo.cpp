@@ -7,15 +7,6 @@
 
 namespace kiv {
 
-void TCodecContextDeleter::operator()(AVCodecContext* AContext) const {
-  if (av::avcodec_free_context) av::avcodec_free_context(&AContext);
-}
-void TFrameDeleter::operator()(AVFrame* AFrame) const {
-  if (av::av_frame_free) av::av_frame_free(&AFrame);
-}
-void TPacketDeleter::operator()(AVPacket* APacket) const {
-  if (av::av_packet_free) av::av_packet_free(&APacket);
-}
 
 namespace {
 

@@ -76,14 +76,10 @@ constexpr struct {
     {AV_DISPOSITION_CLEAN_EFFECTS, " (clean effects)"},
 };
 
-struct CodecContextFree {
-  void operator()(AVCodecContext* AContext) const { av::avcodec_free_context(&AContext); }
-};
-
 // The codec description of a stream, as libavcodec words it; false when no context could be
 // built for it.
 bool DescribeCodec(AVFormatContext* AContext, AVStream* AStream, std::string& ADescription) {
-  std::unique_ptr<AVCodecContext, CodecContextFree> codec(av::avcodec_alloc_context3(nullptr));
+  TCodecContextPtr codec(av::avcodec_alloc_context3(nullptr));
   if (!codec || av::avcodec_parameters_to_context(codec.get(), AStream->codecpar) < 0) return false;
   if (AContext->dump_separator)
     av::av_opt_set(codec.get(), "dump_separator",

@@ -44,14 +44,6 @@ const TBMPFormatRow& RowOf(TBMPPixelFormat AFormat) { return BMPFormats[AFormat 
 
 }  // namespace
 
-void TSwsContextDeleter::operator()(SwsContext* AContext) const {
-  if (av::sws_freeContext) av::sws_freeContext(AContext);
-}
-
-void TAVBufferDeleter::operator()(uint8_t* ABuffer) const {
-  if (av::av_free) av::av_free(ABuffer);
-}
-
 TFormatConverter::TFormatConverter() {
   FBitmap.SetBrushStyle(bsClear);
   ApplyPixelFormat();

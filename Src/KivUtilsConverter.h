@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "KivAVPtr.h"
 #include "KivBitmap.h"
 
 extern "C" {
@@ -43,16 +44,6 @@ class EFormatConverterError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
-
-struct TSwsContextDeleter {
-  void operator()(SwsContext* AContext) const;
-};
-using TSwsContextPtr = std::unique_ptr<SwsContext, TSwsContextDeleter>;
-
-struct TAVBufferDeleter {
-  void operator()(uint8_t* ABuffer) const;
-};
-using TAVBufferPtr = std::unique_ptr<uint8_t, TAVBufferDeleter>;
 
 class TFormatConverter {
  public:

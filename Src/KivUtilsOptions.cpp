@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "KivAVPtr.h"
 #include "KivLog.h"
 #include "SwResampleStubs.h"
 #include "SwScaleStubs.h"
@@ -13,13 +14,6 @@
 namespace kiv {
 
 namespace {
-
-struct DictFree {
-  void operator()(AVDictionary* ADict) const {
-    if (av::av_dict_free) av::av_dict_free(&ADict);
-  }
-};
-using DictPtr = std::unique_ptr<AVDictionary, DictFree>;
 
 constexpr int BothSearches = AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ;
 
@@ -44,19 +38,11 @@ bool IsSwsGeometryOption(const char* AName) {
                      [&](const char* name) { return std::strcmp(AName, name) == 0; });
 }
 
-struct SwsFree {
-  void operator()(SwsContext* AContext) const { av::sws_freeContext(AContext); }
-};
-struct SwrFree {
-  void operator()(SwrContext* AContext) const { av::swr_free(&AContext); }
-};
-
 // Tries the value on a scratch context of the scaler or resampler.
-template <typename TContext, typename TFree>
-int TryOnScratchContext(TContext* AContext, const char* AName, const char* AValue) {
-  std::unique_ptr<TContext, TFree> context(AContext);
-  if (!context) return AVERROR(ENOMEM);
-  return av::av_opt_set(context.get(), AName, AValue, 0);
+template <typename TContextPtr>
+int TryOnScratchContext(TContextPtr AContext, const char* AName, const char* AValue) {
+  if (!AContext) return AVERROR(ENOMEM);
+  return av::av_opt_set(AContext.get(), AName, AValue, 0);
 }
 
 // "debug" asks for the libraries' debug output: the process logger lets it through.
@@ -111,7 +97,7 @@ int32_t TKivOptions::opt_default(const char* opt, const char* arg) {
     consumed = true;
   }
   if (!consumed && (o = find_av_option(av::sws_get_class(), opt, 0, BothSearches))) {
-    int ret = TryOnScratchContext<SwsContext, SwsFree>(av::sws_alloc_context(), opt, arg);
+    int ret = TryOnScratchContext(TSwsContextPtr(av::sws_alloc_context()), opt, arg);
     if (IsSwsGeometryOption(opt)) {
       av::av_log(nullptr, AV_LOG_ERROR,
                  "Directly using swscale dimensions/format options is not supported, please "
@@ -126,7 +112,7 @@ int32_t TKivOptions::opt_default(const char* opt, const char* arg) {
     consumed = true;
   }
   if (!consumed && (o = find_av_option(av::swr_get_class(), opt, 0, BothSearches))) {
-    int ret = TryOnScratchContext<SwrContext, SwrFree>(av::swr_alloc(), opt, arg);
+    int ret = TryOnScratchContext(TSwrContextPtr(av::swr_alloc()), opt, arg);
     if (ret < 0) {
       av::av_log(nullptr, AV_LOG_ERROR, "Error setting option \"%s\"\n", opt);
       return ret;
@@ -298,7 +284,7 @@ int match_stream_spec(AVFormatContext* AContext, AVStream* AStream, const char* 
 
 AVDictionary* stream_codec_opts(AVDictionary* ADict, AVCodecID ACodecId, AVFormatContext* AContext,
                                 AVStream* AStream, const AVCodec* ACodec) {
-  DictPtr result;
+  TDictionaryPtr result;
   int flags = AContext->oformat ? AV_OPT_FLAG_ENCODING_PARAM : AV_OPT_FLAG_DECODING_PARAM;
   const AVClass* codecClass = av::avcodec_get_class();
   if (!ACodec)

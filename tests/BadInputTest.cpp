@@ -176,7 +176,9 @@ TEST_F(BadInputTest, AThousandOpensKeepTheResidentSizeFlat) {
     Decoder.CloseFile();
     if (round == 99) afterWarmUp = ResidentKiB();
   }
-  if (!UnderAddressSanitizer) EXPECT_LT(ResidentKiB(), afterWarmUp + 16 * 1024);
+  if (!UnderAddressSanitizer) {
+    EXPECT_LT(ResidentKiB(), afterWarmUp + 16 * 1024);
+  }
 }
 
 // Eight library threads logging at once while the main thread serves the log handler: every
