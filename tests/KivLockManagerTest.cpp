@@ -83,6 +83,10 @@ TEST_F(LockManagerTest, OperationsWithoutAMutexFail) {
 }
 
 TEST_F(LockManagerTest, OnlyTheOwnerReleases) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer stops at the very misuse this test makes on purpose.
+  GTEST_SKIP() << "a release by another thread is what ThreadSanitizer reports";
+#endif
   void* slot = nullptr;
   ASSERT_EQ(LockManagerCallback(&slot, AV_LOCK_CREATE), 0);
   ASSERT_EQ(LockManagerCallback(&slot, AV_LOCK_OBTAIN), 0);
