@@ -189,6 +189,9 @@ class TCustomDecoder : public TKivBaseComponent {
                           const char* ATypeName);
   bool StreamTypeIs(int32_t AStreamIndex, AVMediaType AType);
   std::string StreamCodecName(const AVStream* AStream) const;
+  // Language, codec name, times and bit rate of an audio or video record.
+  template <typename TRecord>
+  void FillCommon(TRecord& ARecord, AVStream* AStream) const;
 };
 
 // One decoded picture, held in a private copy.

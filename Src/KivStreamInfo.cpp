@@ -50,6 +50,14 @@ std::string TCustomDecoder::StreamCodecName(const AVStream* AStream) const {
   return GetCodecName(AStream->codecpar, false, FGetLongCodecName);
 }
 
+template <typename TRecord>
+void TCustomDecoder::FillCommon(TRecord& ARecord, AVStream* AStream) const {
+  ARecord.Language = DictValue(AStream->metadata, "language", "");
+  ARecord.CodecName = StreamCodecName(AStream);
+  FillTimes(ARecord, AStream);
+  ARecord.BitRate = int32_t(AStream->codecpar->bit_rate);
+}
+
 TFileStreamInfo TCustomDecoder::FileStreamInfo() {
   TFileStreamInfo info;
   if (!CheckFileLoaded()) return info;
@@ -93,11 +101,8 @@ TAudioStreamInfo TCustomDecoder::GetAudioStreamInfos(int32_t Index) {
   TAudioStreamInfo info;
   AVStream* stream = StreamForInfo(Index, AVMEDIA_TYPE_AUDIO, FFirstAudioStreamIndex, "audio");
   if (!stream) return info;
-  info.Language = DictValue(stream->metadata, "language", "");
-  info.CodecName = StreamCodecName(stream);
-  FillTimes(info, stream);
+  FillCommon(info, stream);
   const AVCodecParameters* par = stream->codecpar;
-  info.BitRate = int32_t(par->bit_rate);
   info.Channels = par->ch_layout.nb_channels;
   info.SampleRate = par->sample_rate;
   info.SampleFormat = AVSampleFormat(par->format);
@@ -108,11 +113,8 @@ TVideoStreamInfo TCustomDecoder::GetVideoStreamInfos(int32_t Index) {
   TVideoStreamInfo info;
   AVStream* stream = StreamForInfo(Index, AVMEDIA_TYPE_VIDEO, FFirstVideoStreamIndex, "video");
   if (!stream) return info;
-  info.Language = DictValue(stream->metadata, "language", "");
-  info.CodecName = StreamCodecName(stream);
-  FillTimes(info, stream);
+  FillCommon(info, stream);
   const AVCodecParameters* par = stream->codecpar;
-  info.BitRate = int32_t(par->bit_rate);
   info.Height = par->height;
   info.Width = par->width;
   info.SAR =
