@@ -13,6 +13,10 @@ constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
 // Passes the backward key-frame search may make once its target has gone below the start of
 // the stream, before it gives up: every later pass can only land on the same first key frame.
 constexpr int MaxPassesBeforeStart = 64;
+// Passes it may make in all: each steps back one frame, so this covers groups of pictures of
+// up to this many frames even where seeking ignores key frames, while a damaged time stamp
+// (hours away from the real pictures) cannot keep it seeking for hours.
+constexpr int64_t MaxPasses = 1024;
 
 }  // namespace
 
@@ -146,7 +150,7 @@ bool TKivDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
     if (pb) before = bytePosition();
     Seek(cur - n * d, TSeekFlags{sfBackward});
     const bool far = cur < n * d;
-    if (far && ++passesBeforeStart > MaxPassesBeforeStart) {
+    if ((far && ++passesBeforeStart > MaxPassesBeforeStart) || n > MaxPasses) {
       FLastErrMsg = Format(
           "Could not seek to the previous key-frame. No earlier key frame found in %d steps.",
           int(n));
