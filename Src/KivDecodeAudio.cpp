@@ -121,7 +121,10 @@ bool TKivDecoder::DecodeAudio(int32_t AStreamIndex) {
         av::av_packet_unref(pkt);
         continue;
       }
-      ResumeAfterDrain(nullptr, ac);
+      if (!ResumeAfterDrain(nullptr, &ac)) {
+        av::av_packet_unref(pkt);
+        return false;
+      }
       r = DecodeAudioPacket(FAudioParam, ac, pkt);
       av::av_packet_unref(pkt);
     }
@@ -375,7 +378,10 @@ TDecodeResult TKivDecoder::Decode(TDecodeType AType) {
       av::av_packet_unref(pkt);
       continue;
     }
-    ResumeAfterDrain(vc, ac);
+    if (!ResumeAfterDrain(&vc, &ac)) {
+      av::av_packet_unref(pkt);
+      return drError;
+    }
     if (pkt->stream_index == v) {
       // A packet that fails to decode is skipped; the library logs why.
       SendVideoPacket(vc, pkt);

@@ -73,8 +73,9 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     if (start != AV_NOPTS_VALUE) target += start;
   }
 
-  if (FVideoCodec) av::avcodec_flush_buffers(FVideoCodec.get());
-  if (FAudioCodec) av::avcodec_flush_buffers(FAudioCodec.get());
+  // A decoder that cannot be reopened is left closed: the next decoding call reports why.
+  RestartCodec(FVideoCodec, FVideoCodecIndex, true);
+  RestartCodec(FAudioCodec, FAudioCodecIndex, false);
   FEOF = FEOFpkt = false;
   FVideoPending = false;
   ResetFrameInfo();

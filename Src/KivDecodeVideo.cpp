@@ -7,7 +7,6 @@
 
 namespace kiv {
 
-
 namespace {
 
 constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
@@ -165,6 +164,34 @@ TCodecContextPtr TKivDecoder::OpenStreamCodec(int32_t AStreamIndex, bool AOneThr
   return context;
 }
 
+namespace {
+
+// Decoders that hand still pictures to an outside library keep that library's parse state
+// through a flush, so the next packet is read as the continuation of the last one, which such
+// libraries do not survive. A still picture carries nothing over: they are opened afresh.
+bool FlushKeepsParseState(const AVCodecContext* ACodec) {
+  if (!ACodec->codec || !ACodec->codec->wrapper_name) return false;
+  const AVCodecDescriptor* desc = av::avcodec_descriptor_get(ACodec->codec_id);
+  return desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+}
+
+}  // namespace
+
+AVCodecContext* TKivDecoder::RestartCodec(TCodecContextPtr& ACodec, int32_t& AIndex,
+                                          bool AOneThread) {
+  if (!ACodec) return nullptr;
+  if (!FlushKeepsParseState(ACodec.get())) {
+    av::avcodec_flush_buffers(ACodec.get());
+    return ACodec.get();
+  }
+  const int32_t index = AIndex;
+  ACodec.reset();
+  AIndex = -1;
+  ACodec = OpenStreamCodec(index, AOneThread);
+  if (ACodec) AIndex = index;
+  return ACodec.get();
+}
+
 bool TKivDecoder::StreamEnded(const std::string& AWhere) {
   if (!(FEOF && FEOFpkt)) return false;
   ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", AWhere.c_str());
@@ -200,14 +227,16 @@ bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
   return true;
 }
 
-void TKivDecoder::ResumeAfterDrain(AVCodecContext* AVideo, AVCodecContext* AAudio) {
-  if (!FEOFpkt) return;
-  if (AVideo) {
-    av::avcodec_flush_buffers(AVideo);
-    ResetFilters();  // the graph has seen the end of its input
-  }
-  if (AAudio) av::avcodec_flush_buffers(AAudio);
+bool TKivDecoder::ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAudio) {
+  if (!FEOFpkt) return true;
   FEOFpkt = false;
+  if (AVideo && *AVideo) {
+    ResetFilters();  // the graph has seen the end of its input
+    if (!(*AVideo = RestartCodec(FVideoCodec, FVideoCodecIndex, true))) return false;
+  }
+  if (AAudio && *AAudio && !(*AAudio = RestartCodec(FAudioCodec, FAudioCodecIndex, false)))
+    return false;
+  return true;
 }
 
 bool TKivDecoder::Decode(int32_t AStreamIndex) {
@@ -239,7 +268,10 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
       av::av_packet_unref(pkt);
       continue;
     }
-    ResumeAfterDrain(ctx, nullptr);
+    if (!ResumeAfterDrain(&ctx, nullptr)) {
+      av::av_packet_unref(pkt);
+      return false;
+    }
     // A packet that fails to decode is skipped; the library logs why.
     SendVideoPacket(ctx, pkt);
     av::av_packet_unref(pkt);

@@ -197,6 +197,17 @@ TEST_F(VideoTest, APictureFileKeepsDeliveringItsOnePicture) {
   EXPECT_EQ(HeldChecksum(Decoder.FrameInfo()), first);
 }
 
+TEST_F(VideoTest, AJpegXLStreamShowsItsPictureAgainAfterASeek) {
+  // Its decoder is opened afresh at the seek, not flushed.
+  Open("picture_jxl.bin", "jpegxl_pipe");
+  ASSERT_TRUE(Decoder.Decode(-1)) << Decoder.LastErrMsg();
+  const uint32_t first = HeldChecksum(Decoder.FrameInfo());
+  EXPECT_FALSE(Decoder.Decode(-1));
+  ASSERT_TRUE(Decoder.Seek(0)) << Decoder.LastErrMsg();
+  ASSERT_TRUE(Decoder.Decode(-1)) << Decoder.LastErrMsg();
+  EXPECT_EQ(HeldChecksum(Decoder.FrameInfo()), first);
+}
+
 TEST_F(VideoTest, AVideoStreamWithoutASizeIsRefused) {
   Open("h264_bframes.mp4");
   Decoder.FileHandle()->streams[0]->codecpar->width = 0;
