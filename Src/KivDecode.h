@@ -406,10 +406,9 @@ class TKivDecoder : public TCustomDecoder {
   // The input goes on after a failed read: the drained decoders (those set) start afresh and
   // their pointers are updated; false when one of them could not be opened again.
   bool ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAudio);
-  // Makes a decoder forget its input, for a seek or after draining: flushed, or where a flush
-  // would keep the outside library's state, opened afresh. The decoder, or null when that
-  // failed (reported).
-  AVCodecContext* RestartCodec(TCodecContextPtr& ACodec, int32_t& AIndex, bool AOneThread);
+  // Makes a decoder forget its input, for a seek or after draining: flushed, or closed where
+  // a flush would keep an outside library's parse state (the openers then open it afresh).
+  void ForgetInput(TCodecContextPtr& ACodec, int32_t& AIndex);
   // The end-of-input packet of the audio stream: every frame the decoder still holds.
   int DrainAudio(AVCodecContext* ACodec, int32_t AStreamIndex);
   // Appends to the block at AOffset the samples the resampler still holds: bytes appended,

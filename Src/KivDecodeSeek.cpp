@@ -73,9 +73,8 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     if (start != AV_NOPTS_VALUE) target += start;
   }
 
-  // A decoder that cannot be reopened is left closed: the next decoding call reports why.
-  RestartCodec(FVideoCodec, FVideoCodecIndex, true);
-  RestartCodec(FAudioCodec, FAudioCodecIndex, false);
+  ForgetInput(FVideoCodec, FVideoCodecIndex);
+  ForgetInput(FAudioCodec, FAudioCodecIndex);
   FEOF = FEOFpkt = false;
   FVideoPending = false;
   ResetFrameInfo();

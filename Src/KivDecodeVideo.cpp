@@ -177,19 +177,14 @@ bool FlushKeepsParseState(const AVCodecContext* ACodec) {
 
 }  // namespace
 
-AVCodecContext* TKivDecoder::RestartCodec(TCodecContextPtr& ACodec, int32_t& AIndex,
-                                          bool AOneThread) {
-  if (!ACodec) return nullptr;
+void TKivDecoder::ForgetInput(TCodecContextPtr& ACodec, int32_t& AIndex) {
+  if (!ACodec) return;
   if (!FlushKeepsParseState(ACodec.get())) {
     av::avcodec_flush_buffers(ACodec.get());
-    return ACodec.get();
+    return;
   }
-  const int32_t index = AIndex;
-  ACodec.reset();
+  ACodec.reset();  // the next decoding call opens it again
   AIndex = -1;
-  ACodec = OpenStreamCodec(index, AOneThread);
-  if (ACodec) AIndex = index;
-  return ACodec.get();
 }
 
 bool TKivDecoder::StreamEnded(const std::string& AWhere) {
@@ -232,10 +227,15 @@ bool TKivDecoder::ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAu
   FEOFpkt = false;
   if (AVideo && *AVideo) {
     ResetFilters();  // the graph has seen the end of its input
-    if (!(*AVideo = RestartCodec(FVideoCodec, FVideoCodecIndex, true))) return false;
+    const int32_t index = FVideoCodecIndex;
+    ForgetInput(FVideoCodec, FVideoCodecIndex);
+    if (!(*AVideo = OpenVideoCodec(index))) return false;
   }
-  if (AAudio && *AAudio && !(*AAudio = RestartCodec(FAudioCodec, FAudioCodecIndex, false)))
-    return false;
+  if (AAudio && *AAudio) {
+    const int32_t index = FAudioCodecIndex;
+    ForgetInput(FAudioCodec, FAudioCodecIndex);
+    if (!(*AAudio = OpenAudioCodec(index))) return false;
+  }
   return true;
 }
 

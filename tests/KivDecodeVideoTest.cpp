@@ -198,7 +198,7 @@ TEST_F(VideoTest, APictureFileKeepsDeliveringItsOnePicture) {
 }
 
 TEST_F(VideoTest, AJpegXLStreamShowsItsPictureAgainAfterASeek) {
-  // Its decoder is opened afresh at the seek, not flushed.
+  // Its decoder is opened afresh after the seek, not flushed.
   Open("picture_jxl.bin", "jpegxl_pipe");
   ASSERT_TRUE(Decoder.Decode(-1)) << Decoder.LastErrMsg();
   const uint32_t first = HeldChecksum(Decoder.FrameInfo());
