@@ -71,6 +71,7 @@ using TLockMgrRegister = int (*)(TLockManagerCallback callback);
   FN(av_packet_alloc) \
   FN(av_packet_free) \
   FN(av_packet_ref) \
+  FN(av_packet_move_ref) \
   FN(avcodec_parameters_from_context)
 
 KIV_DECLARE_STUB_UNIT(AVCodecStubs, KIV_AVCODEC_ENTRY_POINTS)

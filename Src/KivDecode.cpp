@@ -43,6 +43,8 @@ bool TCustomDecoder::LoadAVLib(const TPathFileName& APath) {
 }
 
 void TCustomDecoder::UnloadAVLib() {
+  // The open file (and the work reading it in the background) lives in the libraries.
+  CloseFile();
   // The option dictionaries live in the libraries' memory: free them while that is still
   // possible (the next LoadAVLib starts with fresh ones anyway).
   FOptions->uninit_opts();
@@ -105,8 +107,13 @@ bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string&
   }
   FFileHandle->interrupt_callback = {InterruptCallback, this};
   FOwnHandle = true;
+  FOpenedUrl = EncodeFileName(AFileName);
+  FOpenedOptions.clear();
+  for (AVDictionaryEntry* e = nullptr;
+       (e = av::av_dict_get(FOptions->format_opts(), "", e, AV_DICT_IGNORE_SUFFIX));)
+    FOpenedOptions[e->key] = e->value;
   MarkRead();
-  int ret = av::avformat_open_input(&FFileHandle, EncodeFileName(AFileName), format,
+  int ret = av::avformat_open_input(&FFileHandle, FOpenedUrl.c_str(), format,
                                     FOptions->format_opts_ref());
   FLastRead = INT64_MAX;
   if (ret < 0) {
@@ -157,11 +164,14 @@ bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string&
   if (FOptions->FetchSwsFlags() >= 0) SwsFlagsFetched(FOptions->sws_flags());
   FOptions->init_opts();
   FForceFormat = AFormatName;
+  FileLoaded();
   return true;
 }
 
 void TCustomDecoder::CloseFile() {
   FForceFormat.clear();
+  FOpenedUrl.clear();
+  FOpenedOptions.clear();
   if (FFileHandle) {
     if (FOwnHandle && av::avformat_close_input) av::avformat_close_input(&FFileHandle);
     FFileHandle = nullptr;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "AVUtilStubs.h"
 #include "KivAVPtr.h"
 #include "KivBaseComponent.h"
+#include "KivFrameIndex.h"
 #include "KivTypes.h"
 #include "KivUtils.h"
 #include "SwResampleStubs.h"
@@ -157,6 +159,8 @@ class TCustomDecoder : public TKivBaseComponent {
   void MarkRead();
   // Called when a successful open has fetched the scaler flags of the options.
   virtual void SwsFlagsFetched(uint32_t /*ASwsFlags*/) {}
+  // Called at the end of a successful LoadFile.
+  virtual void FileLoaded() {}
 
   AVFormatContext* FFileHandle = nullptr;
   std::unique_ptr<TKivOptions> FOptions;
@@ -178,6 +182,9 @@ class TCustomDecoder : public TKivBaseComponent {
   // suspends the time-out. Written by other threads to cancel.
   std::atomic<int64_t> FLastRead{INT64_MAX};
   TBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
+  // How the open file was opened: the name handed to the library and the format options.
+  std::string FOpenedUrl;
+  std::map<std::string, std::string> FOpenedOptions;
 
  private:
   static int InterruptCallback(void* AOpaque);
@@ -300,6 +307,26 @@ class TKivDecoder : public TCustomDecoder {
   bool DecodePreviousFrame(int32_t AStreamIndex = -1);
   bool DecodePreviousKeyFrame(int32_t AStreamIndex = -1);
 
+  // Exact navigation on the frame index, which is read in the background from LoadFile on.
+  // Pictures are numbered from 0 in presentation order. Where no index can be built (a pipe,
+  // a live stream, an input handed in by the caller) or a filter graph is set, the stepping
+  // calls keep their time-based search and these report that there is no index.
+  //
+  // The number of pictures of the current (else the first) video stream; -1 until known.
+  int64_t FrameCount();
+  // The number of the picture FrameInfo holds; -1 when none is held or it is not known.
+  int64_t FrameNumber() const { return FPicture.Ready ? FPictureNumber : -1; }
+  // Makes picture ANumber the current picture. True when FrameInfo holds it.
+  bool DecodeFrame(int64_t ANumber, int32_t AStreamIndex = -1);
+  // The index entry of picture ANumber (times in the stream's time base); false when there is
+  // none. Waits until that part of the file is indexed.
+  bool FrameIndexEntry(int64_t ANumber, TFrameIndexEntry& AEntry, int32_t AStreamIndex = -1);
+  // The frame index of the open file, null when none is being built.
+  TKivFrameIndex* FrameIndex() const { return FFrameIndex.get(); }
+  // Whether files opened from now on are indexed (true by default).
+  bool UseFrameIndex() const { return FUseFrameIndex; }
+  void SetUseFrameIndex(bool AValue) { FUseFrameIndex = AValue; }
+
   int BitmapBitsPixel() const { return FFormatConv->BitsPixel(); }
   void SetBitmapBitsPixel(int AValue) { FFormatConv->SetBitsPixel(AValue); }
   // The stream has ended (EOF is the C library's macro, hence the spelling).
@@ -317,6 +344,7 @@ class TKivDecoder : public TCustomDecoder {
 
  protected:
   void SwsFlagsFetched(uint32_t ASwsFlags) override;
+  void FileLoaded() override;
 
   bool CheckOwnHandle();
   int32_t SelectVideoStream(int32_t AStreamIndex);
@@ -359,6 +387,21 @@ class TKivDecoder : public TCustomDecoder {
   int FPicturesFromPacket = 0;
   TFrameInfo FPicture;
   int64_t FLastPTS = AV_NOPTS_VALUE;
+  // Picture numbers (presentation order): of the held picture, of the picture held before it,
+  // of the next picture the decoder will hand out (-1 where unknown); pictures below
+  // FSkipBelow are decoded but not kept, pictures shown before FDiscardBefore (stream time
+  // base) are dropped: they precede the key frame decoding started from.
+  int64_t FPictureNumber = -1;
+  int64_t FLastNumber = -1;
+  int64_t FNextNumber = -1;
+  int64_t FSkipBelow = -1;
+  int64_t FDecodedNumber = -1;
+  int64_t FDiscardBefore = AV_NOPTS_VALUE;
+  std::unique_ptr<TKivFrameIndex> FFrameIndex;
+  bool FUseFrameIndex = true;
+  // A packet read ahead to check where a seek landed, handed out by the next read.
+  TPacketPtr FHeldPacket;
+  bool FPacketHeld = false;
   AVPacket FLastSent{};  // times and place of the last packet sent to the video decoder
 
   std::string Fvfilters;
@@ -395,6 +438,31 @@ class TKivDecoder : public TCustomDecoder {
                         const char* ATypeName);
   // A decoding context for the stream, opened; null after reporting why.
   TCodecContextPtr OpenStreamCodec(int32_t AStreamIndex, bool AOneThread);
+  // Drops the decoders' input, the held picture and audio block and the end-of-stream marks,
+  // as every seek does before it moves the input.
+  void ResetForSeek();
+  // The frame index can answer for the stream (waits until that is known).
+  bool IndexNavigable(int32_t AStreamIndex);
+  // Makes picture ANumber the current picture, decoding on from where the decoder stands
+  // when that is the shorter way, else from the key frame it needs.
+  bool GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::string& AWhere);
+  // Moves the input so that the next packet read is AKey; the decoders start afresh.
+  bool PositionAtKeyFrame(int32_t AStreamIndex, const TFrameIndexEntry& AKey, int64_t AKeyNumber,
+                          const std::string& AWhere);
+  // Reads video packets of the stream up to AKey: true when the next read hands out AKey.
+  bool LandOn(int32_t AStreamIndex, const TFrameIndexEntry& AKey);
+  // Moves the input to a time (stream time base) as the library's seek does, retried in the
+  // other direction; the library's result.
+  int SeekInput(int64_t ATarget, TSeekFlags ASeekFlags);
+  // The stepping calls take the frame index for the stream.
+  bool UsesIndexFor(int32_t AStreamIndex);
+  // The index-based forms of the stepping calls and of a time seek.
+  bool IndexSeek(int64_t ATarget, TSeekFlags ASeekFlags, const std::string& AWhere);
+  bool IndexNextKeyFrame(int32_t AStreamIndex);
+  bool IndexPreviousKeyFrame(int32_t AStreamIndex);
+  bool IndexPreviousFrame(int32_t AStreamIndex);
+  // The number of a picture the decoder hands out with presentation time APTS.
+  int64_t NumberOfDecoded(int64_t APTS) const;
   // True, after reporting "stream eof reached." for AWhere, when the stream has ended.
   bool StreamEnded(const std::string& AWhere);
   // The decoder's reusable packet, filled with the next packet of the input (the read

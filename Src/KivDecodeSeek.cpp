@@ -73,32 +73,17 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     if (start != AV_NOPTS_VALUE) target += start;
   }
 
-  ForgetInput(FVideoCodec, FVideoCodecIndex);
-  ForgetInput(FAudioCodec, FAudioCodecIndex);
-  FEOF = FEOFpkt = false;
-  FVideoPending = false;
-  ResetFrameInfo();
-  ResetWaveInfo();
-
-  const int flags = ToAVSeekFlags(ASeekFlags);
-  int ret;
-  if (FFileHandle->iformat->read_seek2) {
-    MarkRead();
-    ret = av::avformat_seek_file(FFileHandle, FSeekIndex, INT64_MIN, target, INT64_MAX, flags);
-    if (ret < 0) {
-      MarkRead();
-      ret = av::avformat_seek_file(FFileHandle, FSeekIndex, INT64_MIN, target, INT64_MAX,
-                                   flags ^ AVSEEK_FLAG_BACKWARD);
-    }
+  // A time seek on a video stream goes to the key frame the index names, and checks where it
+  // landed: demuxers that search by decoding time land a group of pictures late or early.
+  const bool indexed = !byBytes && !ASeekFlags.Contains(sfAny) && !ASeekFlags.Contains(sfFrame) &&
+                       IndexNavigable(FSeekIndex);
+  int ret = 0;
+  if (indexed) {
+    ret = IndexSeek(target, ASeekFlags, where) ? 0 : -1;
   } else {
-    MarkRead();
-    ret = av::av_seek_frame(FFileHandle, FSeekIndex, target, flags);
-    if (ret < 0) {
-      MarkRead();
-      ret = av::av_seek_frame(FFileHandle, FSeekIndex, target, flags ^ AVSEEK_FLAG_BACKWARD);
-    }
+    ResetForSeek();
+    ret = SeekInput(target, ASeekFlags);
   }
-  FLastRead = INT64_MAX;
 
   bool result = ret >= 0;
   if (!result) {
@@ -116,9 +101,39 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   return result;
 }
 
+int TKivDecoder::SeekInput(int64_t ATarget, TSeekFlags ASeekFlags) {
+  const int flags = ToAVSeekFlags(ASeekFlags);
+  int ret;
+  if (FFileHandle->iformat->read_seek2) {
+    MarkRead();
+    ret = av::avformat_seek_file(FFileHandle, FSeekIndex, INT64_MIN, ATarget, INT64_MAX, flags);
+    if (ret < 0) {
+      MarkRead();
+      ret = av::avformat_seek_file(FFileHandle, FSeekIndex, INT64_MIN, ATarget, INT64_MAX,
+                                   flags ^ AVSEEK_FLAG_BACKWARD);
+    }
+  } else {
+    MarkRead();
+    ret = av::av_seek_frame(FFileHandle, FSeekIndex, ATarget, flags);
+    if (ret < 0) {
+      MarkRead();
+      ret = av::av_seek_frame(FFileHandle, FSeekIndex, ATarget, flags ^ AVSEEK_FLAG_BACKWARD);
+    }
+  }
+  FLastRead = INT64_MAX;
+  return ret;
+}
+
+bool TKivDecoder::UsesIndexFor(int32_t AStreamIndex) {
+  // A held picture whose number is unknown (a seek the index did not make) leaves the stepping
+  // to the search by time.
+  return IndexNavigable(AStreamIndex) && (!FPicture.Ready || FPictureNumber >= 0);
+}
+
 bool TKivDecoder::DecodeNextKeyFrame(int32_t AStreamIndex) {
   int32_t idx = SelectVideoStream(AStreamIndex);
   if (idx < 0) return false;
+  if (UsesIndexFor(idx)) return IndexNextKeyFrame(idx);
   int64_t d = FrameRateToDuration(FFrameRate);
   int64_t target = FPicture.PTS != AV_NOPTS_VALUE && FPicture.PTS > 0 ? FPicture.PTS + d : d;
   if (!Seek(target)) return false;
@@ -128,6 +143,7 @@ bool TKivDecoder::DecodeNextKeyFrame(int32_t AStreamIndex) {
 bool TKivDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
   int32_t idx = SelectVideoStream(AStreamIndex);
   if (idx < 0) return false;
+  if (UsesIndexFor(idx)) return IndexPreviousKeyFrame(idx);
   const int64_t d = FrameRateToDuration(FFrameRate);
   int64_t cur = 0;
   bool fromPicture = true;
@@ -188,6 +204,7 @@ bool TKivDecoder::DecodePreviousKeyFrame(int32_t AStreamIndex) {
 bool TKivDecoder::DecodePreviousFrame(int32_t AStreamIndex) {
   int32_t idx = SelectVideoStream(AStreamIndex);
   if (idx < 0) return false;
+  if (UsesIndexFor(idx)) return IndexPreviousFrame(idx);
   const int64_t d = FrameRateToDuration(FFrameRate);
   int64_t cur = 0;
   if (FPicture.PTS != AV_NOPTS_VALUE)

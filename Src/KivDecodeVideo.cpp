@@ -35,6 +35,11 @@ std::string TKivDecoder::Where(const char* AOperation) const {
 void TKivDecoder::SwsFlagsFetched(uint32_t ASwsFlags) { FFormatConv->Setsws_flags(int(ASwsFlags)); }
 
 void TKivDecoder::CloseFile() {
+  FFrameIndex.reset();  // stops its reading first: it may not outlive the file
+  FPacketHeld = false;
+  FHeldPacket.reset();
+  FPictureNumber = FLastNumber = FNextNumber = FSkipBelow = FDecodedNumber = -1;
+  FDiscardBefore = AV_NOPTS_VALUE;
   FSeekIndex = -1;
   FDesireVideoIndex = -1;
   FFrameRate = {0, 0};
@@ -94,6 +99,8 @@ int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
 
   if (index != FDesireVideoIndex) {
     ResetFrameInfo();
+    // The count of pictures handed out belongs to the stream decoded before.
+    if (FDesireVideoIndex >= 0) FNextNumber = -1;
     const AVStream* st = FFileHandle->streams[index];
     // The codec's own time base is known only once its decoder is open.
     const AVCodecContext* c = FVideoCodecIndex == index ? FVideoCodec.get() : nullptr;
@@ -196,6 +203,11 @@ bool TKivDecoder::StreamEnded(const std::string& AWhere) {
 int TKivDecoder::ReadPacket(AVPacket*& APacket) {
   if (!FPacket) FPacket.reset(av::av_packet_alloc());
   APacket = FPacket.get();
+  if (FPacketHeld) {
+    FPacketHeld = false;
+    av::av_packet_move_ref(APacket, FHeldPacket.get());
+    return 0;
+  }
   MarkRead();
   int ret = av::av_read_frame(FFileHandle, APacket);
   FLastRead = INT64_MAX;
@@ -319,6 +331,13 @@ int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
                                  (long long)FLastSent.pts, decoded->flags, int(decoded->pict_type),
                                  PictureTypeName(decoded->pict_type).c_str()));
     decoded->pts = decoded->best_effort_timestamp;
+    if (FDiscardBefore != AV_NOPTS_VALUE) {
+      if (decoded->pts != AV_NOPTS_VALUE && decoded->pts < FDiscardBefore) continue;
+      FDiscardBefore = AV_NOPTS_VALUE;
+    }
+    FDecodedNumber = NumberOfDecoded(decoded->pts);
+    FNextNumber = FDecodedNumber >= 0 ? FDecodedNumber + 1 : -1;
+    if (FSkipBelow >= 0 && FDecodedNumber >= 0 && FDecodedNumber < FSkipBelow) continue;
     AVFrame* frame = FilterPicture(decoded);
     if (!frame) continue;  // the filter stage holds the picture back
     StorePicture(frame, FLastSent, fromLastPacket);
@@ -342,6 +361,8 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
   FPicture.IsTopFieldFirst = AFrame->top_field_first != 0;
   FPicture.Frame = AFrame;
   FPicture.PictureType = AFrame->pict_type;
+  // Numbers count the decoder's pictures; a filter graph may make or drop pictures.
+  FPictureNumber = Fvfilters.empty() ? FDecodedNumber : -1;
 
   // The time in the stream's time base: the packet that completed the picture, or for a
   // picture the decoder gave back while draining, the packet it started in. A second picture
@@ -387,6 +408,8 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
 
 void TKivDecoder::ResetFrameInfo() {
   if (FPicture.PTS != AV_NOPTS_VALUE) FLastPTS = FPicture.PTS;
+  if (FPicture.Ready && FPictureNumber >= 0) FLastNumber = FPictureNumber;
+  FPictureNumber = -1;
   FPicture.PixFmt = AV_PIX_FMT_NONE;
   FPicture.Width = FPicture.Height = -1;
   FPicture.IsKeyFrame = FPicture.IsInterlaced = FPicture.IsTopFieldFirst = false;

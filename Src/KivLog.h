@@ -200,4 +200,15 @@ TKivLogger& CurrentLogger();
 // file or handler is reported on stderr and the following lines go on.
 void AVLogCallback(void* avcl, int level, const char* fmt, va_list vl);
 
+// While one is alive, the media library's messages on the thread that made it are dropped:
+// for background work that repeats what the decoder already reports, such as a second
+// reading of the same input.
+class TQuietLibraryLog {
+ public:
+  TQuietLibraryLog();
+  ~TQuietLibraryLog();
+  TQuietLibraryLog(const TQuietLibraryLog&) = delete;
+  TQuietLibraryLog& operator=(const TQuietLibraryLog&) = delete;
+};
+
 }  // namespace kiv

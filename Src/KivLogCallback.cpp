@@ -116,6 +116,9 @@ void ResetX87() {
 #endif
 }
 
+// Guards of TQuietLibraryLog alive on this thread.
+thread_local int QuietDepth = 0;
+
 void HandleLibraryMessage(void* AContext, int ALevel, const char* AFormat, va_list AArgs) {
   TLogModule& m = Module();
   std::lock_guard lock(m.CallbackLock);
@@ -145,8 +148,11 @@ void HandleLibraryMessage(void* AContext, int ALevel, const char* AFormat, va_li
 
 }  // namespace
 
+TQuietLibraryLog::TQuietLibraryLog() { ++QuietDepth; }
+TQuietLibraryLog::~TQuietLibraryLog() { --QuietDepth; }
+
 void AVLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
-  if (level > logging::AVLogLevel.load(std::memory_order_relaxed)) return;
+  if (level > logging::AVLogLevel.load(std::memory_order_relaxed) || QuietDepth > 0) return;
   // Nothing may unwind into the media library's C frames.
   try {
     HandleLibraryMessage(avcl, level, fmt, vl);

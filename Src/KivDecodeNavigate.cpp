@@ -1,0 +1,269 @@
+// Exact navigation on the frame index: picture numbers, going to a picture, and the index-based
+// forms of the stepping calls and of a time seek.
+#include <cstring>
+
+#include "KivDecode.h"
+#include "KivLog.h"
+#include "KivUtils.h"
+
+namespace kiv {
+
+namespace {
+
+bool IsImage2(const AVFormatContext* AContext) {
+  return AContext->iformat && strcasecmp(AContext->iformat->name, "image2") == 0;
+}
+
+// Whether a packet read after a seek is the indexed one. The byte position tells where the
+// container gives one; times are the fall-back (a demuxer may guess decoding times
+// differently right after a seek, so they come second).
+bool SamePacket(const AVPacket& APacket, const TFrameIndexEntry& AEntry) {
+  if (APacket.pos >= 0 && AEntry.Position >= 0 && APacket.pos == AEntry.Position) return true;
+  if (APacket.dts != AV_NOPTS_VALUE && APacket.dts == AEntry.DTS)
+    return AEntry.PTSDerived || APacket.pts == AEntry.PTS;
+  return !AEntry.PTSDerived && APacket.pts != AV_NOPTS_VALUE && APacket.pts == AEntry.PTS;
+}
+
+// Whether a packet read after a seek comes later in the file than the indexed one.
+bool PacketAfter(const AVPacket& APacket, const TFrameIndexEntry& AEntry) {
+  if (APacket.pos >= 0 && AEntry.Position >= 0) return APacket.pos > AEntry.Position;
+  if (APacket.dts != AV_NOPTS_VALUE && AEntry.DTS != AV_NOPTS_VALUE)
+    return APacket.dts > AEntry.DTS;
+  return false;
+}
+
+}  // namespace
+
+void TKivDecoder::FileLoaded() {
+  FNextNumber = 0;  // the decoder starts with the first picture
+  AVIOContext* pb = FFileHandle->pb;
+  // A second reading of the input must be possible and must see the same file: a pipe or a
+  // live stream cannot be read twice.
+  if (!FUseFrameIndex || FVideoStreamCount <= 0 || FOpenedUrl.empty() || !pb ||
+      !(pb->seekable & AVIO_SEEKABLE_NORMAL) || IsImage2(FFileHandle) ||
+      (FFileHandle->iformat->flags & AVFMT_NOFILE))
+    return;
+  TFrameIndexSource source;
+  source.Url = FOpenedUrl;
+  source.FormatName = FForceFormat;
+  source.Options = FOpenedOptions;
+  source.StreamCount = FFileHandle->nb_streams;
+  for (unsigned i = 0; i < FFileHandle->nb_streams; ++i)
+    source.StreamTypes.push_back(FFileHandle->streams[i]->codecpar->codec_type);
+  FFrameIndex = std::make_unique<TKivFrameIndex>(std::move(source));
+}
+
+bool TKivDecoder::IndexNavigable(int32_t AStreamIndex) {
+  // A filter graph may make, drop or retime pictures, so its output has no numbers.
+  return FFrameIndex && Fvfilters.empty() && IsVideoStream(AStreamIndex) &&
+         FFrameIndex->Usable(AStreamIndex);
+}
+
+int64_t TKivDecoder::NumberOfDecoded(int64_t APTS) const {
+  if (FFrameIndex && FDesireVideoIndex >= 0) {
+    const int64_t number = FFrameIndex->TryNumberOfPTS(FDesireVideoIndex, APTS);
+    if (number >= 0) return number;
+  }
+  return FNextNumber;
+}
+
+void TKivDecoder::ResetForSeek() {
+  ForgetInput(FVideoCodec, FVideoCodecIndex);
+  ForgetInput(FAudioCodec, FAudioCodecIndex);
+  FEOF = FEOFpkt = false;
+  FVideoPending = false;
+  ResetFrameInfo();
+  ResetWaveInfo();
+  if (FPacketHeld) av::av_packet_unref(FHeldPacket.get());
+  FPacketHeld = false;
+  FNextNumber = FSkipBelow = -1;
+  FDiscardBefore = AV_NOPTS_VALUE;
+}
+
+bool TKivDecoder::LandOn(int32_t AStreamIndex, const TFrameIndexEntry& AKey) {
+  if (!FHeldPacket) FHeldPacket.reset(av::av_packet_alloc());
+  if (!FHeldPacket) return false;
+  AVPacket* packet = nullptr;
+  while (true) {
+    int ret = ReadPacket(packet);
+    if (ret == AVERROR(EAGAIN)) continue;
+    if (ret < 0) return false;
+    if (packet->stream_index == AStreamIndex) {
+      if (SamePacket(*packet, AKey)) {
+        av::av_packet_move_ref(FHeldPacket.get(), packet);
+        FPacketHeld = true;
+        return true;
+      }
+      if (PacketAfter(*packet, AKey)) {
+        av::av_packet_unref(packet);
+        return false;
+      }
+    }
+    av::av_packet_unref(packet);
+  }
+}
+
+bool TKivDecoder::PositionAtKeyFrame(int32_t AStreamIndex, const TFrameIndexEntry& AKey,
+                                     int64_t AKeyNumber, const std::string& AWhere) {
+  ResetForSeek();
+  AVFormatContext* input = FFileHandle;
+  const int formatFlags = input->iformat->flags;
+  const bool byteSeekable = AKey.Position >= 0 && !(formatFlags & AVFMT_NO_BYTE_SEEK);
+  const int64_t time = AKey.DTS != AV_NOPTS_VALUE ? AKey.DTS : AKey.PTS;
+  // The ways to get there, the most precise first. Demuxers of streams without an index
+  // (transport and program streams) search by decoding time and land on any packet, so the
+  // key frame's byte position comes first there; others know their key frames by time.
+  enum class TWay { Bytes, Time, Start };
+  std::vector<TWay> ways;
+  if (byteSeekable && (formatFlags & AVFMT_TS_DISCONT)) ways.push_back(TWay::Bytes);
+  if (time != AV_NOPTS_VALUE) ways.push_back(TWay::Time);
+  if (byteSeekable && !(formatFlags & AVFMT_TS_DISCONT)) ways.push_back(TWay::Bytes);
+  ways.push_back(TWay::Start);  // the last resort: read on from the start of the stream
+  for (TWay way : ways) {
+    MarkRead();
+    int ret = -1;
+    switch (way) {
+      case TWay::Bytes:
+        ret = av::av_seek_frame(input, AStreamIndex, AKey.Position, AVSEEK_FLAG_BYTE);
+        break;
+      case TWay::Time:
+        ret = av::avformat_seek_file(input, AStreamIndex, INT64_MIN, time, time, 0);
+        break;
+      case TWay::Start:
+        ret = av::av_seek_frame(input, -1,
+                                input->start_time != AV_NOPTS_VALUE ? input->start_time : 0,
+                                AVSEEK_FLAG_BACKWARD);
+        if (ret < 0 && !(formatFlags & AVFMT_NO_BYTE_SEEK))
+          ret = av::av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE);
+        break;
+    }
+    FLastRead = INT64_MAX;
+    if (ret < 0 || !LandOn(AStreamIndex, AKey)) continue;
+    FNextNumber = AKeyNumber;
+    // Pictures shown before the key frame refer to the group before it: not shown from here.
+    if (!AKey.PTSDerived) FDiscardBefore = AKey.PTS;
+    return true;
+  }
+  ResetForSeek();
+  const AVStream* stream = input->streams[AStreamIndex];
+  int64_t seconds = AKey.PTS;
+  if (stream->start_time != AV_NOPTS_VALUE) seconds -= stream->start_time;
+  ReportErrorFmt(AV_LOG_ERROR, "%s: could not seek to position %0.3f seconds", AWhere.c_str(),
+                 double(seconds) * av_q2d(stream->time_base));
+  return false;
+}
+
+bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::string& AWhere) {
+  TFrameIndexEntry key;
+  int64_t keyNumber = -1;
+  if (!FFrameIndex->StartFor(AStreamIndex, ANumber, key, keyNumber)) {
+    ReportErrorFmt(AV_LOG_ERROR, "%s: picture %lld does not exist.", AWhere.c_str(),
+                   (long long)ANumber);
+    return false;
+  }
+  if (FPicture.Ready && FPictureNumber == ANumber) return true;
+  // Decoding on reaches the picture when the decoder is not past it and the key frame it
+  // needs is not ahead: cheaper than going back to that key frame.
+  const bool onward = FNextNumber >= 0 && FNextNumber <= ANumber && keyNumber <= FNextNumber &&
+                      !FEOF && !FEOFpkt && FVideoCodec && FVideoCodecIndex == AStreamIndex;
+  if (!onward && !PositionAtKeyFrame(AStreamIndex, key, keyNumber, AWhere)) return false;
+  FSkipBelow = ANumber;
+  bool decoded;
+  while ((decoded = Decode(AStreamIndex)) && FPictureNumber >= 0 && FPictureNumber < ANumber) {
+  }
+  FSkipBelow = -1;
+  return decoded;
+}
+
+bool TKivDecoder::IndexSeek(int64_t ATarget, TSeekFlags ASeekFlags, const std::string& AWhere) {
+  const int32_t index = FSeekIndex;
+  int64_t number = FFrameIndex->NumberAtOrAfter(index, ATarget);
+  if (number < 0) {
+    ResetForSeek();
+    ReportErrorFmt(AV_LOG_ERROR, "%s: the stream has no pictures.", AWhere.c_str());
+    return false;
+  }
+  if (!ASeekFlags.Contains(sfBackward)) {
+    // The first key frame at or after the target; without one, the one before it (as a seek
+    // retried in the other direction does).
+    TFrameIndexEntry entry;
+    const bool isKey =
+        FFrameIndex->Entry(index, number, entry) && entry.IsKeyFrame && entry.PTS >= ATarget;
+    const int64_t key = isKey ? number : FFrameIndex->NextKeyFrame(index, number);
+    if (key >= 0) number = key;
+  }
+  TFrameIndexEntry key;
+  int64_t keyNumber = -1;
+  if (!FFrameIndex->StartFor(index, number, key, keyNumber)) return false;
+  return PositionAtKeyFrame(index, key, keyNumber, AWhere);
+}
+
+bool TKivDecoder::IndexNextKeyFrame(int32_t AStreamIndex) {
+  const std::string where = Where("DecodeNextKeyFrame()");
+  // With no picture held the search starts at the first picture.
+  const int64_t current = FPicture.Ready ? FPictureNumber : 0;
+  const int64_t next = FFrameIndex->NextKeyFrame(AStreamIndex, current);
+  if (next < 0) {
+    ReportErrorFmt(AV_LOG_INFO, "%s: no key frame after the current picture.", where.c_str());
+    return false;
+  }
+  return GoToPicture(AStreamIndex, next, where);
+}
+
+bool TKivDecoder::IndexPreviousKeyFrame(int32_t AStreamIndex) {
+  int64_t current;
+  if (FPicture.Ready) {
+    current = FPictureNumber;
+  } else if (FLastNumber >= 0) {
+    current = FLastNumber;
+  } else {  // nothing decoded yet: from the end of the stream
+    FFrameIndex->WaitComplete();
+    current = FFrameIndex->FrameCount(AStreamIndex);
+  }
+  int64_t previous = FFrameIndex->PreviousKeyFrame(AStreamIndex, current);
+  // On the first key frame or before it, the first key frame is the answer.
+  if (previous < 0) previous = FFrameIndex->NextKeyFrame(AStreamIndex, -1);
+  return GoToPicture(AStreamIndex, std::max<int64_t>(previous, 0),
+                     Where("DecodePreviousKeyFrame()"));
+}
+
+bool TKivDecoder::IndexPreviousFrame(int32_t AStreamIndex) {
+  int64_t current = 0;
+  if (FPicture.Ready)
+    current = FPictureNumber;
+  else if (FLastNumber >= 0)
+    current = FLastNumber;
+  // The first picture stays the first picture.
+  return GoToPicture(AStreamIndex, std::max<int64_t>(current - 1, 0),
+                     Where("DecodePreviousFrame()"));
+}
+
+bool TKivDecoder::DecodeFrame(int64_t ANumber, int32_t AStreamIndex) {
+  const int32_t index = SelectVideoStream(AStreamIndex);
+  if (index < 0) return false;
+  const std::string where = Where("DecodeFrame()");
+  if (!IndexNavigable(index)) {
+    ReportErrorFmt(AV_LOG_ERROR, "%s: no frame index for this stream.", where.c_str());
+    return false;
+  }
+  if (ANumber < 0) {
+    ReportErrorFmt(AV_LOG_ERROR, "%s: picture %lld does not exist.", where.c_str(),
+                   (long long)ANumber);
+    return false;
+  }
+  return GoToPicture(index, ANumber, where);
+}
+
+int64_t TKivDecoder::FrameCount() {
+  const int32_t index = FDesireVideoIndex >= 0 ? FDesireVideoIndex : FFirstVideoStreamIndex;
+  return FFrameIndex ? FFrameIndex->FrameCount(index) : -1;
+}
+
+bool TKivDecoder::FrameIndexEntry(int64_t ANumber, TFrameIndexEntry& AEntry, int32_t AStreamIndex) {
+  const int32_t index = AStreamIndex >= 0        ? AStreamIndex
+                        : FDesireVideoIndex >= 0 ? FDesireVideoIndex
+                                                 : FFirstVideoStreamIndex;
+  return FFrameIndex && FFrameIndex->Entry(index, ANumber, AEntry);
+}
+
+}  // namespace kiv

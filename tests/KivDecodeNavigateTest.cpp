@@ -1,0 +1,168 @@
+// Exact navigation: every step lands on the picture the ffmpeg tool decodes at that place,
+// forward, backward, by key frame, by number in random order and by time, on one clip per
+// container quirk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+#include "FrameReference.h"
+#include "KivDecode.h"
+#include "TestSupport.h"
+
+using namespace kiv;
+using kivtest::FrameReference;
+using kivtest::HeldChecksum;
+using kivtest::MediaFile;
+
+namespace {
+
+const char* const NavigationClips[] = {
+    "nav_h264_pyramid.mp4",  // B-pyramid, edit list
+    "nav_h264_24fps.mkv",    // millisecond time base at 24, 30 and 60 pictures per second
+    "nav_h264_30fps.mkv",
+    "nav_h264_60fps.mkv",
+    "nav_vp9_altref.webm",    // hidden alternate reference frames
+    "nav_h264.flv",           // millisecond time base
+    "nav_mpeg2_program.ts",   // transport stream with a program table
+    "nav_h264.ts",            // key frames decoded before they are shown
+    "nav_mpeg4_bframes.avi",  // decoding times only
+    "nav_h264_opengop.mkv",   // pictures shown before the key frame that precedes them
+    "nav_hevc_opengop.mkv",
+    "nav_h264_vfr.mkv",        // variable frame rate
+    "nav_h264_late_start.ts",  // starts 1000 s in
+    // The clips of the older exactness tests.
+    "h264_bframes.mp4",
+    "mpeg2.ts",
+    "mjpeg.avi",
+};
+
+int KeyFrameCount(const std::string& AClip) {
+  std::ifstream in(MediaFile(AClip + ".keys"));
+  int count = -1;
+  in >> count;
+  return count;
+}
+
+class NavigationTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg();
+    Ref = kivtest::ReadFrameReference(GetParam());
+    ASSERT_FALSE(Ref.Checksums.empty());
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile(GetParam()))) << Decoder.LastErrMsg();
+  }
+
+  int64_t Pictures() const { return int64_t(Ref.Checksums.size()); }
+
+  // The held picture is picture ANumber of the reference.
+  void ExpectPicture(int64_t ANumber, const std::string& AStep) {
+    ASSERT_TRUE(Decoder.FrameInfo().Ready) << AStep;
+    EXPECT_EQ(Decoder.FrameNumber(), ANumber) << AStep;
+    ASSERT_EQ(HeldChecksum(Decoder.FrameInfo()), Ref.Checksums[size_t(ANumber)])
+        << AStep << ": not picture " << ANumber;
+  }
+
+  TKivDecoder Decoder;
+  FrameReference Ref;
+};
+
+TEST_P(NavigationTest, ForwardThenBackwardPictureByPicture) {
+  for (int64_t n = 0; n < Pictures(); ++n) {
+    ASSERT_TRUE(Decoder.Decode(-1)) << "picture " << n << ": " << Decoder.LastErrMsg();
+    ExpectPicture(n, "Decode");
+  }
+  EXPECT_FALSE(Decoder.Decode(-1));
+  EXPECT_EQ(Decoder.FrameCount(), Pictures());
+  // The last picture is held at the end; back from it to the first, which stays the first.
+  for (int64_t n = Pictures() - 1; n-- > 0;) {
+    ASSERT_TRUE(Decoder.DecodePreviousFrame(-1)) << "to " << n << ": " << Decoder.LastErrMsg();
+    ExpectPicture(n, "DecodePreviousFrame");
+  }
+  ASSERT_TRUE(Decoder.DecodePreviousFrame(-1)) << Decoder.LastErrMsg();
+  ExpectPicture(0, "DecodePreviousFrame on the first picture");
+}
+
+TEST_P(NavigationTest, KeyFrameStepsVisitEveryKeyFrameBothWays) {
+  ASSERT_TRUE(Decoder.Decode(-1));
+  std::vector<int64_t> forward{Decoder.FrameNumber()};
+  while (Decoder.DecodeNextKeyFrame(-1)) {
+    ASSERT_GT(Decoder.FrameNumber(), forward.back()) << "a key-frame step went backwards";
+    forward.push_back(Decoder.FrameNumber());
+    ExpectPicture(forward.back(), "DecodeNextKeyFrame");
+    TFrameIndexEntry entry;
+    ASSERT_TRUE(Decoder.FrameIndexEntry(forward.back(), entry));
+    EXPECT_TRUE(entry.IsKeyFrame);
+  }
+  // At the last key frame the step fails and keeps the picture.
+  EXPECT_EQ(Decoder.LastErrMsg(),
+            "TKivDecoder.DecodeNextKeyFrame(): no key frame after the current picture.");
+  ExpectPicture(forward.back(), "after the last key frame");
+  EXPECT_EQ(int(forward.size()), KeyFrameCount(GetParam()));
+
+  // From the last picture back: every key frame before it, then the first one stays.
+  ASSERT_TRUE(Decoder.DecodeFrame(Pictures() - 1)) << Decoder.LastErrMsg();
+  std::vector<int64_t> expected;
+  for (int64_t key : forward)
+    if (key < Pictures() - 1) expected.insert(expected.begin(), key);
+  std::vector<int64_t> backward;
+  while (backward.size() < expected.size()) {
+    ASSERT_TRUE(Decoder.DecodePreviousKeyFrame(-1)) << Decoder.LastErrMsg();
+    backward.push_back(Decoder.FrameNumber());
+    ExpectPicture(backward.back(), "DecodePreviousKeyFrame");
+  }
+  EXPECT_EQ(backward, expected);
+  ASSERT_TRUE(Decoder.DecodePreviousKeyFrame(-1));
+  ExpectPicture(forward.front(), "DecodePreviousKeyFrame on the first key frame");
+}
+
+TEST_P(NavigationTest, DecodeFrameInShuffledOrder) {
+  std::vector<int64_t> numbers(static_cast<size_t>(Pictures()));
+  for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = int64_t(i);
+  std::shuffle(numbers.begin(), numbers.end(), std::mt19937(20261211));
+  for (int64_t n : numbers) {
+    ASSERT_TRUE(Decoder.DecodeFrame(n)) << "picture " << n << ": " << Decoder.LastErrMsg();
+    ExpectPicture(n, "DecodeFrame");
+  }
+  EXPECT_FALSE(Decoder.DecodeFrame(Pictures()));
+  EXPECT_EQ(Decoder.LastErrMsg(), "TKivDecoder.DecodeFrame(): picture " +
+                                      std::to_string(Pictures()) + " does not exist.");
+}
+
+// The window's slider: a seek (backward first), then decoding on to the first picture at or
+// after the target.
+TEST_P(NavigationTest, SliderTargetsShowTheFirstPictureAtOrAfterThem) {
+  ASSERT_TRUE(Decoder.Decode(-1));
+  const int64_t last = Ref.Time(size_t(Pictures() - 1));
+  std::vector<int64_t> targets;
+  for (int i = 0; i <= 16; ++i) targets.push_back(last * i / 16 + (i % 3) * 7000);
+  targets.push_back(last);      // the last picture, after the last key frame
+  targets.push_back(last - 1);  // just before it
+  std::shuffle(targets.begin(), targets.end(), std::mt19937(7));
+  for (int64_t target : targets) {
+    SCOPED_TRACE("target " + std::to_string(target) + " us");
+    bool sought = false;
+    for (TSeekFlags flags : {TSeekFlags{sfBackward}, TSeekFlags{}, TSeekFlags{sfAny}})
+      if ((sought = Decoder.Seek(target, flags))) break;
+    ASSERT_TRUE(sought) << Decoder.LastErrMsg();
+    // A target after the last picture ends at the end of the stream, on the last picture.
+    ASSERT_TRUE(Decoder.Decode(-1)) << Decoder.LastErrMsg();
+    while (target > 0 && Decoder.FrameInfo().PTS < target && Decoder.Decode(-1)) {
+    }
+    int64_t expected = 0;
+    while (expected < Pictures() - 1 && Ref.Time(size_t(expected)) < target) ++expected;
+    ExpectPicture(expected, "slider");
+    EXPECT_EQ(Decoder.FrameInfo().PTS, Ref.Time(size_t(expected)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, NavigationTest, ::testing::ValuesIn(NavigationClips),
+                         [](const auto& AInfo) {
+                           std::string name = AInfo.param;
+                           std::replace_if(
+                               name.begin(), name.end(), [](char c) { return !isalnum(c); }, '_');
+                           return name;
+                         });
+
+}  // namespace
