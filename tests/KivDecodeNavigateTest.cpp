@@ -6,6 +6,11 @@
 #include <algorithm>
 #include <fstream>
 #include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "FrameReference.h"
 #include "KivDecode.h"
@@ -164,5 +169,96 @@ INSTANTIATE_TEST_SUITE_P(Clips, NavigationTest, ::testing::ValuesIn(NavigationCl
                                name.begin(), name.end(), [](char c) { return !isalnum(c); }, '_');
                            return name;
                          });
+
+class FrameIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg(); }
+  TKivDecoder Decoder;
+};
+
+TEST_F(FrameIndexTest, EntriesCarryTheContainersTimesKeyFlagsAndSizes) {
+  const FrameReference ref = kivtest::ReadFrameReference("nav_h264_pyramid.mp4");
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile("nav_h264_pyramid.mp4")));
+  ASSERT_NE(Decoder.FrameIndex(), nullptr);
+  Decoder.FrameIndex()->WaitComplete();
+  ASSERT_EQ(Decoder.FrameCount(), int64_t(ref.Checksums.size()));
+  const AVStream* stream = Decoder.FileHandle()->streams[Decoder.FirstVideoStreamIndex()];
+  int keys = 0;
+  for (int64_t n = 0; n < Decoder.FrameCount(); ++n) {
+    TFrameIndexEntry entry;
+    ASSERT_TRUE(Decoder.FrameIndexEntry(n, entry));
+    EXPECT_EQ(av::av_rescale_q(entry.PTS - stream->start_time, stream->time_base, {1, 1000000}),
+              ref.Time(size_t(n)))
+        << "picture " << n;
+    EXPECT_GT(entry.Size, 0);
+    keys += entry.IsKeyFrame;
+  }
+  EXPECT_EQ(keys, KeyFrameCount("nav_h264_pyramid.mp4"));
+  TFrameIndexEntry none;
+  EXPECT_FALSE(Decoder.FrameIndexEntry(Decoder.FrameCount(), none));
+  EXPECT_FALSE(Decoder.FrameIndexEntry(-1, none));
+}
+
+// Where no index is built or it cannot answer, the stepping calls keep working by time and the
+// calls that need numbers say why they cannot.
+TEST_F(FrameIndexTest, WithoutAnIndexSteppingGoesByTime) {
+  struct Case {
+    const char* name;
+    std::function<void(TKivDecoder&)> prepare;
+    bool indexBuilt;
+    int64_t secondNumber;  // counted from the start without an index; none behind a filter
+  } cases[] = {
+      {"index switched off", [](TKivDecoder& d) { d.SetUseFrameIndex(false); }, false, 1},
+      {"filter graph", [](TKivDecoder& d) { d.SetVideoFilters("hflip"); }, true, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TKivDecoder decoder;
+    c.prepare(decoder);
+    ASSERT_TRUE(decoder.LoadFile(MediaFile("h264_bframes.mp4")));
+    EXPECT_EQ(decoder.FrameIndex() != nullptr, c.indexBuilt);
+    ASSERT_TRUE(decoder.Decode(-1));
+    ASSERT_TRUE(decoder.Decode(-1));
+    EXPECT_EQ(decoder.FrameNumber(), c.secondNumber);
+    EXPECT_FALSE(decoder.DecodeFrame(0));
+    EXPECT_EQ(decoder.LastErrMsg(), "TKivDecoder.DecodeFrame(): no frame index for this stream.");
+    ASSERT_TRUE(decoder.DecodePreviousFrame(-1)) << decoder.LastErrMsg();
+    EXPECT_EQ(decoder.FrameInfo().PTS, 0);
+  }
+}
+
+TEST_F(FrameIndexTest, APipeIsNotIndexed) {
+  kivtest::TempDir dir;
+  const std::string fifo = dir.File("clip.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::ifstream in(MediaFile("nav_h264.ts"), std::ios::binary);
+    std::ofstream out(fifo, std::ios::binary);
+    out << in.rdbuf();
+  });
+  ASSERT_TRUE(Decoder.LoadFile(fifo, "mpegts")) << Decoder.LastErrMsg();
+  EXPECT_EQ(Decoder.FrameIndex(), nullptr);
+  EXPECT_EQ(Decoder.FrameCount(), -1);
+  int pictures = 0;
+  while (Decoder.Decode(-1)) ++pictures;
+  EXPECT_EQ(pictures, 75);
+  Decoder.CloseFile();
+  writer.join();
+}
+
+// Opening and closing at every stage of the background reading: it is cancelled and joined,
+// nothing is left running or leaked (the sanitizer runs watch this test).
+TEST_F(FrameIndexTest, ClosingOrReopeningStopsTheReading) {
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile(i % 2 ? "nav_h264.ts" : "nav_h264_60fps.mkv")));
+    if (i % 3 == 0) {
+      ASSERT_TRUE(Decoder.Decode(-1));
+    }
+    if (i % 4 == 0) Decoder.CloseFile();
+  }
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile("nav_h264.ts")));
+  ASSERT_TRUE(Decoder.DecodeFrame(40)) << Decoder.LastErrMsg();
+  EXPECT_EQ(Decoder.FrameNumber(), 40);
+}
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "FrameReference.h"
 #include "KivDecode.h"
@@ -28,13 +29,22 @@ class VideoTest : public ::testing::Test {
   TKivDecoder Decoder;
 };
 
-class ExactnessTest : public VideoTest, public ::testing::WithParamInterface<const char*> {};
+// Each clip with the frame index and with the search by time that files without one use.
+class ExactnessTest : public VideoTest,
+                      public ::testing::WithParamInterface<std::tuple<const char*, bool>> {
+ protected:
+  void SetUp() override {
+    VideoTest::SetUp();
+    Decoder.SetUseFrameIndex(std::get<1>(GetParam()));
+  }
+  static std::string Clip() { return std::get<0>(GetParam()); }
+};
 
 // Every picture the ffmpeg tool decodes, in its order, and back again step by step.
 TEST_P(ExactnessTest, ForwardAndBackwardVisitEveryPictureInOrder) {
-  const Reference ref = ReadReference(GetParam());
+  const Reference ref = ReadReference(Clip());
   ASSERT_FALSE(ref.Checksums.empty());
-  Open(GetParam());
+  Open(Clip());
 
   std::vector<uint32_t> forward;
   std::vector<int64_t> times;
@@ -63,7 +73,7 @@ TEST_P(ExactnessTest, ForwardAndBackwardVisitEveryPictureInOrder) {
 }
 
 TEST_P(ExactnessTest, KeyFrameStepsLandOnKeyFramesInOrder) {
-  Open(GetParam());
+  Open(Clip());
   std::vector<int64_t> keys;
   while (Decoder.Decode(-1))
     if (Decoder.FrameInfo().IsKeyFrame) keys.push_back(Decoder.FrameInfo().PTS);
@@ -80,7 +90,7 @@ TEST_P(ExactnessTest, KeyFrameStepsLandOnKeyFramesInOrder) {
   EXPECT_EQ(forward, keys);
 
   // Backward from the end: nothing decoded yet starts from the file's duration.
-  ASSERT_TRUE(Decoder.LoadFile(MediaFile(GetParam())));
+  ASSERT_TRUE(Decoder.LoadFile(MediaFile(Clip())));
   std::vector<int64_t> backward;
   while (Decoder.DecodePreviousKeyFrame(-1)) {
     EXPECT_TRUE(Decoder.FrameInfo().IsKeyFrame) << Decoder.FrameInfo().PTS;
@@ -92,10 +102,13 @@ TEST_P(ExactnessTest, KeyFrameStepsLandOnKeyFramesInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, ExactnessTest,
-                         ::testing::Values("h264_bframes.mp4", "h264_bframes.mkv", "mpeg2.ts",
-                                           "mjpeg.avi"),
+                         ::testing::Combine(::testing::Values("h264_bframes.mp4",
+                                                              "h264_bframes.mkv", "mpeg2.ts",
+                                                              "mjpeg.avi"),
+                                            ::testing::Bool()),
                          [](const auto& AInfo) {
-                           std::string name = AInfo.param;
+                           std::string name = std::string(std::get<0>(AInfo.param)) +
+                                              (std::get<1>(AInfo.param) ? "_indexed" : "_by_time");
                            for (char& c : name)
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;

@@ -1,5 +1,5 @@
 // Drives the decoder over one input file as the Frame Browser does: open, report, stream
-// records, some pictures, a bitmap, a step back, a seek, close. Shared by the fuzz target and
+// records, some pictures, a bitmap, a step back, a seek, picture numbers, close. Shared by the fuzz target and
 // the regression test that replays what fuzzing found.
 #pragma once
 
@@ -27,6 +27,11 @@ inline void DriveDecoder(kiv::TKivDecoder& ADecoder, const std::string& AFileNam
     ADecoder.DecodePreviousFrame(-1);
     ADecoder.Seek(0);
     ADecoder.Decode(-1);
+    // Exact navigation on the frame index, which is read meanwhile on a second input.
+    ADecoder.DecodeFrame(3);
+    ADecoder.DecodeNextKeyFrame(-1);
+    ADecoder.DecodePreviousKeyFrame(-1);
+    ADecoder.FrameCount();
   }
   ADecoder.CloseFile();
 }
