@@ -26,7 +26,7 @@ FFMPEG = ["ffmpeg", "-nostdin", "-hide_banner", "-benchmark", "-threads", "1"]
 FFMPEG_BGRA = ["-filter_threads", "1", "-pix_fmt", "bgra"]
 # The same with the scaler flags the library's converter uses (exact rows, accurate rounding).
 FFMPEG_BGRA_EXACT = FFMPEG_BGRA + ["-sws_flags", "bicubic+accurate_rnd"]
-TARGETS = {"decode": 0.95, "rgb": 0.90, "below_level_ns": 10.0}
+TARGETS = {"decode": 0.95, "rgb": 0.90, "below_level_ns": 10.0, "index_share": 0.05}
 
 
 def log(text):
@@ -172,6 +172,21 @@ def measure_memory(bench, runs):
     return results
 
 
+def measure_index(bench, runs, decode):
+    """Building the frame index, against the decode loop of the same clip (same run number)."""
+    results = {}
+    for clip in CLIPS:
+        outs = repeat(runs, f"index {clip}", lambda: bench.kiv("index", clip))
+        loops = decode[clip]["samples"]["kiv_plain"]
+        share = {c: spread([o[c] / loops[i % len(loops)][c] for i, o in enumerate(outs)])
+                 for c in ("cpu", "wall")}
+        results[clip] = {"cpu": spread([o["cpu"] for o in outs]),
+                         "wall": spread([o["wall"] for o in outs]),
+                         "decode_cpu": spread([s["cpu"] for s in loops]),
+                         "share": share, "samples": outs}
+    return results
+
+
 def measure_log(bench, runs):
     log("  log path")
     out = json.loads(run([bench.log_bench, f"--benchmark_repetitions={runs}",
@@ -214,6 +229,12 @@ def table(res):
             rows.append(("  same, against exact-rounding bgra", clip, "",
                          "ffmpeg bgra+accurate_rnd " + fmt(f["ffmpeg_bgra_exact"]["fps_cpu"], digits=0),
                          fmt(r[mode + "_exact"]["cpu"]), fmt(r[mode + "_exact"]["wall"]), ""))
+    for clip, d in res["index"].items():
+        ok = d["share"]["cpu"]["median"] < TARGETS["index_share"]
+        rows.append(("frame index build, ms (CPU)", clip, fmt(d["cpu"], 1000, 1),
+                     "decode loop " + fmt(d["decode_cpu"], 1000, 0),
+                     fmt(d["share"]["cpu"], 100, 2) + " %", fmt(d["share"]["wall"], 100, 2) + " %",
+                     f"< {TARGETS['index_share'] * 100:.0f} % {verdict(ok)}"))
     for clip, d in res["step"].items():
         gop = d["gop"]["cpu"]["median"]
         rows.append((f"GOP forward ({int(d['gop_frames'])} pictures), ms (CPU)", clip,
@@ -274,6 +295,9 @@ def main():
                        ("memory", measure_memory), ("log", measure_log)):
         log(f"bench: {name}")
         res[name] = step(bench, args.runs)
+        if name == "decode":
+            log("bench: index")
+            res["index"] = measure_index(bench, args.runs, res["decode"])
     res["loadavg_end"] = os.getloadavg()
     res["seconds"] = time.time() - started
     res["table"] = table(res)
