@@ -17,6 +17,7 @@
 #include "KivAVPtr.h"
 #include "KivBaseComponent.h"
 #include "KivFrameIndex.h"
+#include "KivStreamDecoder.h"
 #include "KivTypes.h"
 #include "KivUtils.h"
 #include "SwResampleStubs.h"
@@ -371,8 +372,7 @@ class TKivDecoder : public TCustomDecoder {
   int ResampleAudioFrame(int32_t AOffset, AVFrame* AFrame, TAudioParam& AParam);
 
   std::unique_ptr<TFormatConverter> FFormatConv;
-  TCodecContextPtr FVideoCodec;
-  int32_t FVideoCodecIndex = -1;  // the stream FVideoCodec decodes
+  TKivStreamDecoder FVideo;  // the video stream's decoder
   int32_t FSeekIndex = -1;
   int32_t FDesireVideoIndex = -1;
   AVRational FFrameRate{0, 0};
@@ -381,10 +381,6 @@ class TKivDecoder : public TCustomDecoder {
   TPacketPtr FPacket;
   bool FEOF = false;
   bool FEOFpkt = false;
-  // The decoder took a packet since it last ran dry and may hold pictures to hand out.
-  bool FVideoPending = false;
-  // Pictures received since the last packet was sent.
-  int FPicturesFromPacket = 0;
   TFrameInfo FPicture;
   int64_t FLastPTS = AV_NOPTS_VALUE;
   // Picture numbers (presentation order): of the held picture, of the picture held before it,
@@ -402,7 +398,6 @@ class TKivDecoder : public TCustomDecoder {
   // A packet read ahead to check where a seek landed, handed out by the next read.
   TPacketPtr FHeldPacket;
   bool FPacketHeld = false;
-  AVPacket FLastSent{};  // times and place of the last packet sent to the video decoder
 
   std::string Fvfilters;
   std::string Flast_vfilters;
@@ -416,8 +411,7 @@ class TKivDecoder : public TCustomDecoder {
   AVSampleFormat FDesireAudioSampleFormat = AV_SAMPLE_FMT_S16;
   AVChannelLayout FDesireChannelLayout{};  // no channels: derived at the next conversion
   int32_t FDesireAudioIndex = -1;
-  TCodecContextPtr FAudioCodec;
-  int32_t FAudioCodecIndex = -1;  // the stream FAudioCodec decodes
+  TKivStreamDecoder FAudio;  // the audio stream's decoder
   TFramePtr FAudioDecodedFrame;
   TAVBuffer FAudioBuffer;
   int32_t FAudioSize = 0;
@@ -429,15 +423,17 @@ class TKivDecoder : public TCustomDecoder {
  private:
   // 1 when a picture was stored, 0 when the decoder needs input, AVERROR_EOF when drained,
   // another negative code on a decoding error.
-  int ReceiveVideoPicture(AVCodecContext* ACodec);
+  int ReceiveVideoPicture();
   int SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket);
   void StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
   std::string Where(const char* AOperation) const;
   // The stream a selection resolves to, or -1 after reporting why there is none.
   int32_t ResolveStream(int32_t AStreamIndex, int32_t ADesired, int32_t AFirst, AVMediaType AType,
                         const char* ATypeName);
-  // A decoding context for the stream, opened; null after reporting why.
-  TCodecContextPtr OpenStreamCodec(int32_t AStreamIndex, bool AOneThread);
+  // Opens ADecoder for the stream (unless it decodes it already); its context, or null after
+  // reporting why.
+  AVCodecContext* OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
+                                  bool AOneThread);
   // Drops the decoders' input, the held picture and audio block and the end-of-stream marks,
   // as every seek does before it moves the input.
   void ResetForSeek();
@@ -474,9 +470,6 @@ class TKivDecoder : public TCustomDecoder {
   // The input goes on after a failed read: the drained decoders (those set) start afresh and
   // their pointers are updated; false when one of them could not be opened again.
   bool ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAudio);
-  // Makes a decoder forget its input, for a seek or after draining: flushed, or closed where
-  // a flush would keep an outside library's parse state (the openers then open it afresh).
-  void ForgetInput(TCodecContextPtr& ACodec, int32_t& AIndex);
   // The end-of-input packet of the audio stream: every frame the decoder still holds.
   int DrainAudio(AVCodecContext* ACodec, int32_t AStreamIndex);
   // Appends to the block at AOffset the samples the resampler still holds: bytes appended,

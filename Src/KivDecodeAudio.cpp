@@ -92,12 +92,7 @@ int32_t TKivDecoder::SelectAudioStream(int32_t AStreamIndex) {
 AVCodecContext* TKivDecoder::OpenAudioCodec(int32_t AStreamIndex) {
   KivAssert(FFileHandle->streams[AStreamIndex]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO,
             "KivDecode");
-  if (FAudioCodec && FAudioCodecIndex == AStreamIndex) return FAudioCodec.get();
-  FAudioCodec.reset();
-  FAudioCodecIndex = -1;
-  FAudioCodec = OpenStreamCodec(AStreamIndex, false);
-  if (FAudioCodec) FAudioCodecIndex = AStreamIndex;
-  return FAudioCodec.get();
+  return OpenStreamCodec(FAudio, AStreamIndex, false);
 }
 
 bool TKivDecoder::DecodeAudio(int32_t AStreamIndex) {
@@ -357,9 +352,9 @@ TDecodeResult TKivDecoder::Decode(TDecodeType AType) {
 
   while (true) {
     // A picture the video decoder already holds goes out before anything more is read.
-    if (vc && FVideoPending) {
-      if (ReceiveVideoPicture(vc) > 0) return drVideo;
-      FVideoPending = false;
+    if (vc && FVideo.Pending()) {
+      if (ReceiveVideoPicture() > 0) return drVideo;
+      FVideo.ClearPending();
     }
     int ret = ReadPacket(pkt);
     if (ret < 0) {

@@ -75,7 +75,7 @@ int TKivDecoder::ConfigureVideoFilters(const std::string& AFilters, AVStream* AS
   if (AFilters.empty()) return 0;
 
   // The graph delivers pictures in the decoder's own pixel format; RGB is the converter's.
-  const AVCodecContext* c = FVideoCodec.get();
+  const AVCodecContext* c = FVideo.Context();
   KivAssert(c != nullptr, "KivDecode");
   const AVPixelFormat pix_fmts[] = {c->pix_fmt, AV_PIX_FMT_NONE};
 

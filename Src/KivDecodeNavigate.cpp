@@ -68,10 +68,9 @@ int64_t TKivDecoder::NumberOfDecoded(int64_t APTS) const {
 }
 
 void TKivDecoder::ResetForSeek() {
-  ForgetInput(FVideoCodec, FVideoCodecIndex);
-  ForgetInput(FAudioCodec, FAudioCodecIndex);
+  FVideo.Forget();
+  FAudio.Forget();
   FEOF = FEOFpkt = false;
-  FVideoPending = false;
   ResetFrameInfo();
   ResetWaveInfo();
   if (FPacketHeld) av::av_packet_unref(FHeldPacket.get());
@@ -165,7 +164,7 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
   // Decoding on reaches the picture when the decoder is not past it and the key frame it
   // needs is not ahead: cheaper than going back to that key frame.
   const bool onward = FNextNumber >= 0 && FNextNumber <= ANumber && keyNumber <= FNextNumber &&
-                      !FEOF && !FEOFpkt && FVideoCodec && FVideoCodecIndex == AStreamIndex;
+                      !FEOF && !FEOFpkt && FVideo.Decodes(AStreamIndex);
   if (!onward && !PositionAtKeyFrame(AStreamIndex, key, keyNumber, AWhere)) return false;
   FSkipBelow = ANumber;
   bool decoded;

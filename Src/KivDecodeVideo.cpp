@@ -18,9 +18,7 @@ bool IsImage2(const AVFormatContext* AContext) {
 }  // namespace
 
 TKivDecoder::TKivDecoder(TComponent* AOwner)
-    : TCustomDecoder(AOwner), FFormatConv(std::make_unique<TFormatConverter>()) {
-  FLastSent.dts = FLastSent.pts = AV_NOPTS_VALUE;
-}
+    : TCustomDecoder(AOwner), FFormatConv(std::make_unique<TFormatConverter>()) {}
 
 TKivDecoder::~TKivDecoder() {
   TKivDecoder::CloseFile();
@@ -44,7 +42,6 @@ void TKivDecoder::CloseFile() {
   FDesireVideoIndex = -1;
   FFrameRate = {0, 0};
   FEOF = FEOFpkt = false;
-  FVideoPending = false;
   ResetFrameInfo();
   FLastPTS = AV_NOPTS_VALUE;
   FDesireAudioIndex = -1;
@@ -54,10 +51,8 @@ void TKivDecoder::CloseFile() {
   FAudioParam.channel_layout = AVChannelLayout{};
   FAudioParam.st_idx = -1;
   FAudioParam.swr_ctx.reset();
-  FVideoCodec.reset();
-  FVideoCodecIndex = -1;
-  FAudioCodec.reset();
-  FAudioCodecIndex = -1;
+  FVideo.Close();
+  FAudio.Close();
   TCustomDecoder::CloseFile();
 }
 
@@ -103,7 +98,7 @@ int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
     if (FDesireVideoIndex >= 0) FNextNumber = -1;
     const AVStream* st = FFileHandle->streams[index];
     // The codec's own time base is known only once its decoder is open.
-    const AVCodecContext* c = FVideoCodecIndex == index ? FVideoCodec.get() : nullptr;
+    const AVCodecContext* c = FVideo.Decodes(index) ? FVideo.Context() : nullptr;
     if (st->avg_frame_rate.num != 0 && st->avg_frame_rate.den != 0) {
       FFrameRate = st->avg_frame_rate;
     } else if (c && c->time_base.num != 0 && c->time_base.num == st->r_frame_rate.den &&
@@ -132,66 +127,23 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
     ReportError(AV_LOG_ERROR, "frame size of codec is invalid.");
     return nullptr;
   }
-  if (FVideoCodec && FVideoCodecIndex == AStreamIndex) return FVideoCodec.get();
-  FVideoCodec.reset();
-  FVideoCodecIndex = -1;
-  FVideoPending = false;
-
-  FVideoCodec = OpenStreamCodec(AStreamIndex, true);
-  if (FVideoCodec) FVideoCodecIndex = AStreamIndex;
-  return FVideoCodec.get();
-}
-
-TCodecContextPtr TKivDecoder::OpenStreamCodec(int32_t AStreamIndex, bool AOneThread) {
-  AVStream* st = FFileHandle->streams[AStreamIndex];
-  const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
-  if (!codec) {
-    ReportErrorFmt(AV_LOG_ERROR, "Unsupported codec (id=%d) for input file stream #%d",
-                   int(st->codecpar->codec_id), AStreamIndex);
-    return nullptr;
-  }
-  TCodecContextPtr context(av::avcodec_alloc_context3(codec));
-  if (!context || av::avcodec_parameters_to_context(context.get(), st->codecpar) < 0) {
-    ReportErrorFmt(AV_LOG_ERROR, "Error while opening codec for input file stream #%d",
-                   AStreamIndex);
-    return nullptr;
-  }
-  context->pkt_timebase = st->time_base;
   // One thread: pictures come out in step with the packets that complete them.
-  if (AOneThread) context->thread_count = 1;
-  AVDictionary* opts =
-      stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st, codec);
-  int ret = av::avcodec_open2(context.get(), codec, &opts);
-  av::av_dict_free(&opts);
-  if (ret < 0) {
-    ReportErrorFmt(AV_LOG_ERROR, "Error while opening codec for input file stream #%d",
-                   AStreamIndex);
-    return nullptr;
-  }
-  return context;
+  return OpenStreamCodec(FVideo, AStreamIndex, true);
 }
 
-namespace {
-
-// Decoders that hand still pictures to an outside library keep that library's parse state
-// through a flush, so the next packet is read as the continuation of the last one, which such
-// libraries do not survive. A still picture carries nothing over: they are opened afresh.
-bool FlushKeepsParseState(const AVCodecContext* ACodec) {
-  if (!ACodec->codec || !ACodec->codec->wrapper_name) return false;
-  const AVCodecDescriptor* desc = av::avcodec_descriptor_get(ACodec->codec_id);
-  return desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
-}
-
-}  // namespace
-
-void TKivDecoder::ForgetInput(TCodecContextPtr& ACodec, int32_t& AIndex) {
-  if (!ACodec) return;
-  if (!FlushKeepsParseState(ACodec.get())) {
-    av::avcodec_flush_buffers(ACodec.get());
-    return;
-  }
-  ACodec.reset();  // the next decoding call opens it again
-  AIndex = -1;
+AVCodecContext* TKivDecoder::OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
+                                             bool AOneThread) {
+  if (ADecoder.Decodes(AStreamIndex)) return ADecoder.Context();
+  AVStream* st = FFileHandle->streams[AStreamIndex];
+  const std::string failure = ADecoder.Open(
+      FFileHandle, AStreamIndex,
+      [&](const AVCodec* ACodec) {
+        return stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st,
+                                 ACodec);
+      },
+      AOneThread);
+  if (!failure.empty()) ReportError(AV_LOG_ERROR, failure);
+  return ADecoder.Context();
 }
 
 bool TKivDecoder::StreamEnded(const std::string& AWhere) {
@@ -239,13 +191,13 @@ bool TKivDecoder::ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAu
   FEOFpkt = false;
   if (AVideo && *AVideo) {
     ResetFilters();  // the graph has seen the end of its input
-    const int32_t index = FVideoCodecIndex;
-    ForgetInput(FVideoCodec, FVideoCodecIndex);
+    const int32_t index = FVideo.StreamIndex();
+    FVideo.Forget();
     if (!(*AVideo = OpenVideoCodec(index))) return false;
   }
   if (AAudio && *AAudio) {
-    const int32_t index = FAudioCodecIndex;
-    ForgetInput(FAudioCodec, FAudioCodecIndex);
+    const int32_t index = FAudio.StreamIndex();
+    FAudio.Forget();
     if (!(*AAudio = OpenAudioCodec(index))) return false;
   }
   return true;
@@ -263,10 +215,10 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
 
   while (true) {
     // A picture the decoder already holds goes out before anything more is read.
-    if (FVideoPending) {
-      int r = ReceiveVideoPicture(ctx);
+    if (FVideo.Pending()) {
+      int r = ReceiveVideoPicture();
       if (r > 0) return true;
-      FVideoPending = false;  // empty, drained, or a decoding error the library has logged
+      FVideo.ClearPending();  // empty, drained, or a decoding error the library has logged
     }
 
     int ret = ReadPacket(pkt);
@@ -293,43 +245,32 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
 int TKivDecoder::SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket) {
   // The decoder hands this back in the picture that starts in this packet, after reordering.
   ACodec->reordered_opaque = APacket ? APacket->pts : AV_NOPTS_VALUE;
-  if (APacket) {
-    FLastSent.dts = APacket->dts;
-    FLastSent.pts = APacket->pts;
-    FLastSent.stream_index = APacket->stream_index;
-    FLastSent.pos = APacket->pos;
-  } else {
-    FLastSent.dts = FLastSent.pts = AV_NOPTS_VALUE;
-    FLastSent.pos = -1;
-  }
-  FPicturesFromPacket = 0;
-  int ret = av::avcodec_send_packet(ACodec, APacket);
-  if (ret >= 0 || ret == AVERROR_EOF) FVideoPending = true;
-  return ret;
+  return FVideo.Send(APacket);
 }
 
-int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
+int TKivDecoder::ReceiveVideoPicture() {
   if (!FDecodedFrame) FDecodedFrame.reset(av::av_frame_alloc());
   if (!FFilteredFrame) FFilteredFrame.reset(av::av_frame_alloc());
   while (true) {
     av::av_frame_unref(FDecodedFrame.get());
-    int ret = av::avcodec_receive_frame(ACodec, FDecodedFrame.get());
+    int ret = FVideo.Receive(FDecodedFrame.get());
     if (ret == AVERROR_EOF) {
       // The decoder is drained: the pictures the filter graph still holds follow.
       if (AVFrame* held = DrainFilterGraph()) {
-        StorePicture(held, FLastSent, false);
+        StorePicture(held, FVideo.LastSent(), false);
         return 1;
       }
     }
     if (ret < 0) return ret;
     AVFrame* decoded = FDecodedFrame.get();
-    bool fromLastPacket = FPicturesFromPacket++ == 0;
+    const bool fromLastPacket = FVideo.FirstFromPacket();
+    const AVPacket& sent = FVideo.LastSent();
     if (CurrentLogger().LogLevel() >= llDebug)
-      CurrentLogger().Log(this, llDebug,
-                          Format("pkt.st_idx=%d, dts=%lld, pts=%lld, flags=%d, pict_type=%d(%s)",
-                                 FLastSent.stream_index, (long long)FLastSent.dts,
-                                 (long long)FLastSent.pts, decoded->flags, int(decoded->pict_type),
-                                 PictureTypeName(decoded->pict_type).c_str()));
+      CurrentLogger().Log(
+          this, llDebug,
+          Format("pkt.st_idx=%d, dts=%lld, pts=%lld, flags=%d, pict_type=%d(%s)", sent.stream_index,
+                 (long long)sent.dts, (long long)sent.pts, decoded->flags, int(decoded->pict_type),
+                 PictureTypeName(decoded->pict_type).c_str()));
     decoded->pts = decoded->best_effort_timestamp;
     if (FDiscardBefore != AV_NOPTS_VALUE) {
       if (decoded->pts != AV_NOPTS_VALUE && decoded->pts < FDiscardBefore) continue;
@@ -340,7 +281,7 @@ int TKivDecoder::ReceiveVideoPicture(AVCodecContext* ACodec) {
     if (FSkipBelow >= 0 && FDecodedNumber >= 0 && FDecodedNumber < FSkipBelow) continue;
     AVFrame* frame = FilterPicture(decoded);
     if (!frame) continue;  // the filter stage holds the picture back
-    StorePicture(frame, FLastSent, fromLastPacket);
+    StorePicture(frame, sent, fromLastPacket);
     return 1;
   }
 }
