@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "KivExport.h"
+
 namespace kiv {
 
 // An object that may belong to an owner. An owner frees what it owns when it is freed; an
 // owned component freed first leaves its owner's list. Owned components live on the heap.
-class TComponent {
+class KIV_API TComponent {
  public:
   explicit TComponent(TComponent* AOwner);
   virtual ~TComponent();
@@ -38,9 +40,9 @@ class TComponent {
 // version. A program with a user interface installs one; without one ShowAbout does nothing.
 using TShowAboutBoxProc =
     std::function<void(const std::string& AComponentName, const std::string& AVersion)>;
-void SetShowAboutBox(TShowAboutBoxProc AProc);
+KIV_API void SetShowAboutBox(TShowAboutBoxProc AProc);
 
-class TKivBaseComponent : public TComponent {
+class KIV_API TKivBaseComponent : public TComponent {
  public:
   explicit TKivBaseComponent(TComponent* AOwner);
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "KivExport.h"
+
 namespace kiv {
 
 // The ordinals are those of the desktop toolkit's bitmap formats; messages show them.
@@ -48,7 +50,7 @@ struct TRGBQuad {
   bool operator==(const TRGBQuad&) const = default;
 };
 
-class TBitmap {
+class KIV_API TBitmap {
  public:
   TBitmap() = default;
 
@@ -113,6 +115,6 @@ class TBitmap {
 
 // The file header, information header and (at pf8bit the colour table, at pf16bit the 5-6-5
 // masks) of a BMP file holding ABitmap; its pixels follow as ABitmap.Bits().
-std::vector<uint8_t> BMPFileHeader(const TBitmap& ABitmap);
+KIV_API std::vector<uint8_t> BMPFileHeader(const TBitmap& ABitmap);
 
 }  // namespace kiv

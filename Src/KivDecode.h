@@ -16,6 +16,7 @@
 #include "AVUtilStubs.h"
 #include "KivAVPtr.h"
 #include "KivBaseComponent.h"
+#include "KivExport.h"
 #include "KivFrameIndex.h"
 #include "KivStreamDecoder.h"
 #include "KivTypes.h"
@@ -84,7 +85,7 @@ using TAVProgram = AVProgram;
 using TBeforeFindStreamInfoEvent =
     std::function<void(TComponent* Sender, AVFormatContext* AFormatContext)>;
 
-class TCustomDecoder : public TKivBaseComponent {
+class KIV_API TCustomDecoder : public TKivBaseComponent {
  public:
   explicit TCustomDecoder(TComponent* AOwner = nullptr);
   ~TCustomDecoder() override;
@@ -227,13 +228,13 @@ enum TDecodeType { dtBoth, dtVideo, dtAudio };
 enum TDecodeResult { drVideo, drAudio, drError };
 
 // Raised when a decoding or seeking call meets a format context the caller handed in.
-class EReadOnlyHandle : public std::runtime_error {
+class KIV_API EReadOnlyHandle : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // A buffer of the media libraries' allocator, freed with it when it is still loaded.
-struct TAVBuffer {
+struct KIV_API TAVBuffer {
   TAVBuffer() = default;
   ~TAVBuffer();
   TAVBuffer(const TAVBuffer&) = delete;
@@ -269,7 +270,7 @@ struct TAudioParam {
   int32_t st_idx = -1;
 };
 
-class TKivDecoder : public TCustomDecoder {
+class KIV_API TKivDecoder : public TCustomDecoder {
  public:
   explicit TKivDecoder(TComponent* AOwner = nullptr);
   ~TKivDecoder() override;
@@ -486,6 +487,6 @@ constexpr int ToAVSeekFlags(TSeekFlags AFlags) { return AFlags.Bits() & 0x0F; }
 
 // Splits a command-line-like text into arguments: blanks separate, double quotes group,
 // backslashes escape quotes as a C runtime reads a command line.
-std::vector<std::string> SplitCommandLine(const std::string& AText);
+KIV_API std::vector<std::string> SplitCommandLine(const std::string& AText);
 
 }  // namespace kiv

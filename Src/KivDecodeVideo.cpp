@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "AVFilterStubs.h"
+#include "KivAVCompat.h"
 #include "KivDecode.h"
 #include "KivLog.h"
 #include "KivUtils.h"
@@ -243,8 +244,7 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
 }
 
 int TKivDecoder::SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket) {
-  // The decoder hands this back in the picture that starts in this packet, after reordering.
-  ACodec->reordered_opaque = APacket ? APacket->pts : AV_NOPTS_VALUE;
+  TagPacketForReorder(ACodec, APacket);
   return FVideo.Send(APacket);
 }
 
@@ -297,9 +297,9 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
   FPicture.PixFmt = AVPixelFormat(AFrame->format);
   FPicture.Width = AFrame->width;
   FPicture.Height = AFrame->height;
-  FPicture.IsKeyFrame = AFrame->key_frame != 0;
-  FPicture.IsInterlaced = AFrame->interlaced_frame != 0;
-  FPicture.IsTopFieldFirst = AFrame->top_field_first != 0;
+  FPicture.IsKeyFrame = IsKeyFrame(AFrame);
+  FPicture.IsInterlaced = IsInterlacedFrame(AFrame);
+  FPicture.IsTopFieldFirst = IsTopFieldFirst(AFrame);
   FPicture.Frame = AFrame;
   FPicture.PictureType = AFrame->pict_type;
   // Numbers count the decoder's pictures; a filter graph may make or drop pictures.
@@ -311,8 +311,8 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
   int64_t t;
   if (!AFromLastPacket)
     t = AFrame->best_effort_timestamp;
-  else if (APacket.dts == AV_NOPTS_VALUE && AFrame->reordered_opaque != AV_NOPTS_VALUE)
-    t = AFrame->reordered_opaque;
+  else if (APacket.dts == AV_NOPTS_VALUE && ReorderedTag(AFrame) != AV_NOPTS_VALUE)
+    t = ReorderedTag(AFrame);
   else if (APacket.dts != AV_NOPTS_VALUE)
     t = APacket.dts;
   else

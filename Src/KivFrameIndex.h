@@ -15,6 +15,7 @@
 
 #include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
+#include "KivExport.h"
 
 namespace kiv {
 
@@ -40,7 +41,7 @@ struct TFrameIndexSource {
   std::vector<AVMediaType> StreamTypes;
 };
 
-class TKivFrameIndex {
+class KIV_API TKivFrameIndex {
  public:
   // Starts reading at once on its own thread.
   explicit TKivFrameIndex(TFrameIndexSource ASource);

@@ -84,6 +84,26 @@ std::string LoadFailureText(const TPathFileName& ADir, const TPathFileName& AFil
          "): " + TrimSystemMessage(ASystemText);
 }
 
+// The FFmpeg libraries report their version. One of another major version than the headers
+// compiled against lays out its structures differently, so it is refused instead of used.
+constexpr TLibraries VersionedLibraries{avCodec, avDevice,   avFilter, avFormat,
+                                        avUtil,  swResample, swScale};
+
+void CheckVersion(TLibrary ALibrary, const TPathFileName& ALibName, TLibHandle AHandle) {
+  if (!VersionedLibraries.Contains(ALibrary)) return;
+  const TLibraryItem& item = LibraryItems[ALibrary];
+  const std::string function = std::string(item.Name) + "_version";
+  unsigned (*version)() = nullptr;
+  BindEntryPoint(ALibName, AHandle, function.c_str(), version);
+  const unsigned found = version();
+  if (int32_t(AV_VERSION_MAJOR(found)) != item.Version)
+    throw EBindError("Load library " + ALibName + " error: it is lib" + item.Name + " " +
+                     std::to_string(AV_VERSION_MAJOR(found)) + "." +
+                     std::to_string(AV_VERSION_MINOR(found)) + "." +
+                     std::to_string(AV_VERSION_MICRO(found)) +
+                     ", but Kiv was built for major version " + std::to_string(item.Version));
+}
+
 // The module's start-up and shutdown: the loader exists from start-up, and at shutdown every
 // library is unloaded before the instance goes.
 struct TLoaderModule {
@@ -154,6 +174,8 @@ bool TKivLoader::Load(TLibrary ALibrary) {
   }
   if (!row.Fixuped) {
     try {
+      // Before binding: a library of another version must not even be initialised.
+      CheckVersion(ALibrary, configured, row.Handle);
       item.Fixup(configured, row.Handle);
       row.Fixuped = true;
     } catch (const std::exception& e) {

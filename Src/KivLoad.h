@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "KivExport.h"
 #include "MyUtils.h"
 
 namespace kiv {
@@ -46,8 +47,8 @@ class TLibraries {
 };
 
 inline constexpr TLibraries AllLibraries{uint16_t(1023)};
-inline constexpr TLibraries AVLibraries{avCodec, avFilter, avFormat, avUtil,
-                                        swResample, swScale, myUtil};
+inline constexpr TLibraries AVLibraries{avCodec,    avFilter, avFormat, avUtil,
+                                        swResample, swScale,  myUtil};
 
 using TFixupProc = void (*)(const TPathFileName& ALibName, TLibHandle AHandle);
 using TUnfixProc = void (*)();
@@ -62,7 +63,7 @@ struct TLibraryItem {
   TUnfixProc Unfix;
 };
 
-extern const std::array<TLibraryItem, LibraryCount> LibraryItems;
+extern KIV_API const std::array<TLibraryItem, LibraryCount> LibraryItems;
 
 // The mutable state of one library.
 struct TLibraryStatus {
@@ -73,7 +74,7 @@ struct TLibraryStatus {
 };
 
 // Raised by CheckLibAV: "Library %s not loaded."
-class ELibraryNotLoaded : public std::runtime_error {
+class KIV_API ELibraryNotLoaded : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -86,10 +87,10 @@ struct TLoaderHooks {
   std::function<void()> ShutdownBegins;  // at process shutdown, before every library is unloaded
   std::function<void()> ShutdownEnds;    // at process shutdown, after every library is unloaded
 };
-TLoaderHooks& LoaderHooks();
+KIV_API TLoaderHooks& LoaderHooks();
 
 // All loader state is process-wide; every instance sees the same libraries.
-class TKivLoader {
+class KIV_API TKivLoader {
  public:
   TKivLoader() = default;
 
@@ -120,6 +121,6 @@ class TKivLoader {
 
 // The process-wide loader, created at start-up and destroyed at shutdown after every
 // library has been unloaded. Null only while the process shuts down.
-extern TKivLoader* KivLoader;
+extern KIV_API TKivLoader* KivLoader;
 
 }  // namespace kiv

@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "KivBaseComponent.h"
+#include "KivExport.h"
 #include "KivTypes.h"
 
 namespace kiv {
@@ -45,9 +46,9 @@ constexpr TLogLevel ToLogLevel(int ALevel) {
 }
 
 // "Quiet" .. "Trace": the names written to the log file.
-const char* LogLevelName(TLogLevel ALevel);
+KIV_API const char* LogLevelName(TLogLevel ALevel);
 // "quiet" .. "trace": the words OptLogLevel accepts.
-const char* LogLevelOptionWord(TLogLevel ALevel);
+KIV_API const char* LogLevelOptionWord(TLogLevel ALevel);
 
 // The entry handed to OnLog.
 struct TLogInfo {
@@ -69,7 +70,7 @@ struct TLogItem {
 };
 
 // The pending partial lines, one node per thread, newest first.
-class TLogList {
+class KIV_API TLogList {
  public:
   TLogList() = default;
   ~TLogList();
@@ -87,20 +88,20 @@ class TLogList {
 };
 
 // The log file cannot be opened, is held by another writer, or a write fails.
-class ELogFileError : public std::runtime_error {
+class KIV_API ELogFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // A text that is neither a level word nor an integer.
-class EConvertError : public std::invalid_argument {
+class KIV_API EConvertError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
 
 class TLogDeliveryQueue;
 
-class TKivLogger : public TKivBaseComponent {
+class KIV_API TKivLogger : public TKivBaseComponent {
  public:
   // Becomes the current logger, replacing a hidden one. A second explicit logger raises
   // EAssertionFailed "Allow creating only one instance of TKivLogger.".
@@ -194,11 +195,11 @@ class TKivLogger : public TKivBaseComponent {
 };
 
 // The process's logger; creates a hidden, silent one when there is none.
-TKivLogger& CurrentLogger();
+KIV_API TKivLogger& CurrentLogger();
 
 // The callback handed to av_log_set_callback. It never lets an exception out: a failing log
 // file or handler is reported on stderr and the following lines go on.
-void AVLogCallback(void* avcl, int level, const char* fmt, va_list vl);
+KIV_API void AVLogCallback(void* avcl, int level, const char* fmt, va_list vl);
 
 // While one is alive, the media library's messages on the thread that made it are dropped:
 // for background work that repeats what the decoder already reports, such as a second

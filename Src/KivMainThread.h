@@ -4,9 +4,11 @@
 
 #include <functional>
 
+#include "KivExport.h"
+
 namespace kiv {
 
-class TMainThreadDispatcher {
+class KIV_API TMainThreadDispatcher {
  public:
   virtual ~TMainThreadDispatcher() = default;
   // Runs AWork on the main thread and returns once it has run. Called only from other threads.
@@ -17,14 +19,14 @@ class TMainThreadDispatcher {
 
 // Installs (or, with nullptr, removes) the program's dispatcher. The caller keeps ownership
 // and removes it before destroying it.
-void SetMainThreadDispatcher(TMainThreadDispatcher* ADispatcher);
-TMainThreadDispatcher* MainThreadDispatcher();
+KIV_API void SetMainThreadDispatcher(TMainThreadDispatcher* ADispatcher);
+KIV_API TMainThreadDispatcher* MainThreadDispatcher();
 
 // True on the thread that started the program.
-bool IsMainThread();
+KIV_API bool IsMainThread();
 
 // Runs AMethod synchronously on the main thread: directly when called there or when no
 // dispatcher is installed, otherwise through the dispatcher while the caller waits.
-void RunInMainThread(const std::function<void()>& AMethod);
+KIV_API void RunInMainThread(const std::function<void()>& AMethod);
 
 }  // namespace kiv

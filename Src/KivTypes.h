@@ -4,13 +4,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "KivExport.h"
+
 namespace kiv {
 
 // File and directory names: UTF-8 text.
 using TPathFileName = std::string;
 
 // A programming error caught at run time: the text names the unit that found it.
-class EAssertionFailed : public std::logic_error {
+class KIV_API EAssertionFailed : public std::logic_error {
  public:
   explicit EAssertionFailed(const std::string& AUnit)
       : std::logic_error("Assertion failure (" + AUnit + ")") {}

@@ -9,6 +9,7 @@
 
 #include "KivAVPtr.h"
 #include "KivBitmap.h"
+#include "KivExport.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>
@@ -40,12 +41,12 @@ struct TDIBDescriptor {
 };
 
 // Raised for invalid converter settings: "Invalid BitsPixel %d", "Invalid PixelFormat %d".
-class EFormatConverterError : public std::invalid_argument {
+class KIV_API EFormatConverterError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
 
-class TFormatConverter {
+class KIV_API TFormatConverter {
  public:
   // Default SWS_BICUBIC.
   static constexpr int DefaultSwsFlags = 4;

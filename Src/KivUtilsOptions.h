@@ -9,12 +9,13 @@
 #include "AVCodecStubs.h"
 #include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
+#include "KivExport.h"
 #include "KivTypes.h"
 
 namespace kiv {
 
 // Raised for option-array and stream-specifier errors.
-class EOptionError : public std::runtime_error {
+class KIV_API EOptionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -68,7 +69,7 @@ struct TOptionParseContext {
 };
 using POptionParseContext = TOptionParseContext*;
 
-class TKivOptions {
+class KIV_API TKivOptions {
  public:
   TKivOptions() = default;
   ~TKivOptions();
@@ -122,21 +123,22 @@ class TKivOptions {
 };
 
 // The row of AOptions whose name equals AName up to its first ":", or the terminating row.
-POptionDef find_option_def(POptionDef AOptions, const char* AName);
+KIV_API POptionDef find_option_def(POptionDef AOptions, const char* AName);
 
 // Grows an array of AElemSize-byte elements from ACount to ANewCount zero-filled elements.
 // Raises "Array too big." or "Could not alloc buffer.".
-void* grow_opts_array(void* AArray, int32_t AElemSize, int32_t& ACount, int32_t ANewCount);
+KIV_API void* grow_opts_array(void* AArray, int32_t AElemSize, int32_t& ACount, int32_t ANewCount);
 
 // The codec options of ADict that apply to AStream's codec, as a new dictionary owned by the
 // caller (null when none applies). Raises "invalid stream specification".
-AVDictionary* stream_codec_opts(AVDictionary* ADict, AVCodecID ACodecId, AVFormatContext* AContext,
-                                AVStream* AStream, const AVCodec* ACodec);
+KIV_API AVDictionary* stream_codec_opts(AVDictionary* ADict, AVCodecID ACodecId,
+                                        AVFormatContext* AContext, AVStream* AStream,
+                                        const AVCodec* ACodec);
 
 // One new dictionary per stream of AContext in an av_mallocz'd array owned by the caller; null
 // when the context has no stream or the array cannot be allocated.
-AVDictionary** stream_info_opts(AVFormatContext* AContext, AVDictionary* ACodecOpts);
+KIV_API AVDictionary** stream_info_opts(AVFormatContext* AContext, AVDictionary* ACodecOpts);
 
-int match_stream_spec(AVFormatContext* AContext, AVStream* AStream, const char* ASpec);
+KIV_API int match_stream_spec(AVFormatContext* AContext, AVStream* AStream, const char* ASpec);
 
 }  // namespace kiv

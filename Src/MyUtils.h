@@ -6,12 +6,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "KivExport.h"
 #include "KivTypes.h"
 
 namespace kiv {
 
 // Raised by BindEntryPoint when a required name is not exported.
-class EBindError : public std::runtime_error {
+class KIV_API EBindError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -20,51 +21,51 @@ using TLibHandle = void*;
 
 // Error codes of a failed open. dlopen reports only a text, so the code tells the two
 // situations a caller can act on apart.
-inline constexpr int32_t LoadErrorNotFound = 2;    // ENOENT: the file exists nowhere
-inline constexpr int32_t LoadErrorBadFormat = 8;   // ENOEXEC: found, but no loadable library
+inline constexpr int32_t LoadErrorNotFound = 2;   // ENOENT: the file exists nowhere
+inline constexpr int32_t LoadErrorBadFormat = 8;  // ENOEXEC: found, but no loadable library
 
 // Opens Dir + FileName when that file exists, otherwise FileName by bare name through the
 // system's search path. Returns nullptr on failure and sets AErrorCode and AErrorText.
-TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AFileName,
-                              int32_t& AErrorCode, std::string& AErrorText);
+KIV_API TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AFileName,
+                                      int32_t& AErrorCode, std::string& AErrorText);
 
 // Releases a handle returned by LoadLibraryFromDir.
-void FreeLibraryHandle(TLibHandle AHandle);
+KIV_API void FreeLibraryHandle(TLibHandle AHandle);
 
 // A system text without its trailing control characters, spaces and full stops.
-std::string TrimSystemMessage(std::string AText);
+KIV_API std::string TrimSystemMessage(std::string AText);
 
 // True when a file (or a link to one) of that name exists.
-bool FileExists(const TPathFileName& AFileName);
+KIV_API bool FileExists(const TPathFileName& AFileName);
 
 // printf-style formatting into a string, under the program's locale.
-std::string Format(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatV(const char* AFormat, va_list AArgs);
+KIV_API std::string Format(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
+KIV_API std::string FormatV(const char* AFormat, va_list AArgs);
 
 // The text before the first ASeparator in ASource (all of it when there is none); with
 // ARemove, ASource keeps only what follows the separator (nothing when there is none).
-std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool ARemove);
+KIV_API std::string FetchToken(std::string& ASource, const std::string& ASeparator, bool ARemove);
 
 // A size as "%.2f GB", "%.2f MB", "%.2f KB" (above 2^30, 2^20, 2^10 bytes) or "%d Byte", with
 // the decimal separator of the program's LC_NUMERIC.
-std::string FileSizeToStr(int64_t ASize);
+KIV_API std::string FileSizeToStr(int64_t ASize);
 
 // The size of a file in bytes; -1 when there is no such file or it cannot be read.
-int64_t FileSizeOf(const TPathFileName& AFileName);
+KIV_API int64_t FileSizeOf(const TPathFileName& AFileName);
 
 // The full path of the running program.
-TPathFileName ExeFileName();
+KIV_API TPathFileName ExeFileName();
 
 // The running program's directory, ending with "/".
-TPathFileName ExeFilePath();
+KIV_API TPathFileName ExeFilePath();
 
 // Resolves a name into an untyped address; nullptr when it is not exported.
-void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText);
+KIV_API void* ResolveEntryPoint(TLibHandle AHandle, const char* AName, std::string& AErrorText);
 
 // Stores the address of AName in AVariable. A missing required name raises EBindError with
 // "Load function %s@%s error: %s"; a missing optional name leaves AVariable null.
-void BindEntryPointAddress(const TPathFileName& ALibName, TLibHandle AHandle, const char* AName,
-                           void*& AAddress, bool AOptional);
+KIV_API void BindEntryPointAddress(const TPathFileName& ALibName, TLibHandle AHandle,
+                                   const char* AName, void*& AAddress, bool AOptional);
 
 template <typename TFunction>
 void BindEntryPoint(const TPathFileName& ALibName, TLibHandle AHandle, const char* AName,

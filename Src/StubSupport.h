@@ -8,10 +8,12 @@
 
 #include <type_traits>
 
+#include "KivExport.h"
 #include "MyUtils.h"
 
-#define KIV_FN_DECLARE(name) extern decltype(&::name) name;
-#define KIV_EX_DECLARE(var, symbol, type, optional) extern std::type_identity_t<type> var;
+// The entry-point variables are part of the library's interface: programs call through them.
+#define KIV_FN_DECLARE(name) extern KIV_API decltype(&::name) name;
+#define KIV_EX_DECLARE(var, symbol, type, optional) extern KIV_API std::type_identity_t<type> var;
 #define KIV_FN_DEFINE(name) decltype(&::name) name = nullptr;
 #define KIV_EX_DEFINE(var, symbol, type, optional) std::type_identity_t<type> var = nullptr;
 #define KIV_FN_BIND(name) ::kiv::BindEntryPoint(ALibName, AHandle, #name, av::name, false);

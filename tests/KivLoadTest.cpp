@@ -220,6 +220,24 @@ TEST_F(LoaderTest, FormatLibraryStartsAndStopsTheNetworkLayerAroundItsBindings) 
   dlclose(fake);
 }
 
+TEST_F(LoaderTest, ALibraryOfAnotherMajorVersionIsRefusedBeforeItIsStarted) {
+  std::string file = kivtest::FakesDir("fake_avformat_next_major") + "/libavformat.so.59";
+  Loader.SetLibraryNames(avFormat, file);
+  EXPECT_FALSE(Loader.Load(avFormat));
+  // The headers compiled against are those of libavformat 59.
+  EXPECT_EQ(Loader.LastErrMsg(), "Load library " + file +
+                                     " error: it is libavformat 60.1.100, but Kiv was built for "
+                                     "major version 59");
+  EXPECT_FALSE(Loader.Loaded(avFormat));
+  EXPECT_EQ(TKivLoader::Status(avFormat).Handle, nullptr);
+  EXPECT_EQ(av::avformat_open_input, nullptr);
+  // Refused before binding, so the network layer was never started.
+  void* fake = dlopen(file.c_str(), RTLD_NOW);
+  ASSERT_NE(fake, nullptr);
+  EXPECT_EQ(*static_cast<int*>(dlsym(fake, "fake_network_init_calls")), 0);
+  dlclose(fake);
+}
+
 TEST_F(LoaderTest, EmptySetsAreProgrammingErrors) {
   EXPECT_THROW(Loader.Load(TLibraries{}), EAssertionFailed);
   EXPECT_THROW(Loader.Loaded(TLibraries{}), EAssertionFailed);
