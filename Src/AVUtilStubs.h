@@ -64,6 +64,7 @@ extern "C" {
   FN(av_frame_get_buffer) \
   FN(av_frame_move_ref) \
   FN(av_frame_ref) \
+  FN(av_frame_clone) \
   FN(av_frame_unref) \
   FN(av_free) \
   FN(av_freep) \

@@ -18,6 +18,7 @@
 #include "KivBaseComponent.h"
 #include "KivExport.h"
 #include "KivFrameIndex.h"
+#include "KivPictureCache.h"
 #include "KivStreamDecoder.h"
 #include "KivTypes.h"
 #include "KivUtils.h"
@@ -325,6 +326,12 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   bool FrameIndexEntry(int64_t ANumber, TFrameIndexEntry& AEntry, int32_t AStreamIndex = -1);
   // The frame index of the open file, null when none is being built.
   TKivFrameIndex* FrameIndex() const { return FFrameIndex.get(); }
+  // Memory in bytes the decoder may keep decoded pictures in, so that stepping back or going to
+  // a picture decoded before costs no decoding (1 GiB by default; 0 keeps none).
+  int64_t PictureCacheBudget() const { return FPictureCache.Budget(); }
+  void SetPictureCacheBudget(int64_t AValue) { FPictureCache.SetBudget(AValue); }
+  // The pictures kept now (for measurements and tests).
+  const TKivPictureCache& PictureCache() const { return FPictureCache; }
   // Whether files opened from now on are indexed (true by default).
   bool UseFrameIndex() const { return FUseFrameIndex; }
   void SetUseFrameIndex(bool AValue) { FUseFrameIndex = AValue; }
@@ -338,7 +345,7 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   const TWaveInfo& WaveInfo() const { return FWaveInfo; }
   // The filter graph description applied to every picture; empty for none.
   const std::string& VideoFilters() const { return Fvfilters; }
-  void SetVideoFilters(const std::string& AValue) { Fvfilters = AValue; }
+  void SetVideoFilters(const std::string& AValue);
   int32_t DesireAudioChannels() const { return FDesireAudioChannels; }
   void SetDesireAudioChannels(int32_t AValue);
   int32_t DesireAudioSampleRate() const { return FDesireAudioSampleRate; }
@@ -395,6 +402,8 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   int64_t FDecodedNumber = -1;
   int64_t FDiscardBefore = AV_NOPTS_VALUE;
   std::unique_ptr<TKivFrameIndex> FFrameIndex;
+  TKivPictureCache FPictureCache;
+  TFramePtr FShownFromCache;  // a reference to the kept picture FrameInfo shows
   bool FUseFrameIndex = true;
   // A packet read ahead to check where a seek landed, handed out by the next read.
   TPacketPtr FHeldPacket;
@@ -427,6 +436,16 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   int ReceiveVideoPicture();
   int SendVideoPacket(AVCodecContext* ACodec, AVPacket* APacket);
   void StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
+  // The time and place of a picture from its frame and the packet that completed it (no
+  // time when neither tells one).
+  TPictureStamp StampOf(const AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
+  // Makes AFrame the held picture: a private copy, its marks and its stamp.
+  void HoldPicture(AVFrame* AFrame, const TPictureStamp& AStamp, int64_t ANumber);
+  // Holds the kept picture ANumber; false when it is not kept.
+  bool HoldKeptPicture(int64_t ANumber);
+  // Decode's next picture when the held one came from the kept pictures, so the decoder
+  // itself stands elsewhere: the picture after it, kept or decoded.
+  bool DecodeAfterKeptPicture(int32_t AStreamIndex, const std::string& AWhere);
   std::string Where(const char* AOperation) const;
   // The stream a selection resolves to, or -1 after reporting why there is none.
   int32_t ResolveStream(int32_t AStreamIndex, int32_t ADesired, int32_t AFirst, AVMediaType AType,

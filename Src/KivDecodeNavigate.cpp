@@ -161,6 +161,7 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
     return false;
   }
   if (FPicture.Ready && FPictureNumber == ANumber) return true;
+  if (HoldKeptPicture(ANumber)) return true;
   // Decoding on reaches the picture when the decoder is not past it and the key frame it
   // needs is not ahead: cheaper than going back to that key frame.
   const bool onward = FNextNumber >= 0 && FNextNumber <= ANumber && keyNumber <= FNextNumber &&
@@ -172,6 +173,27 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
   }
   FSkipBelow = -1;
   return decoded;
+}
+
+bool TKivDecoder::HoldKeptPicture(int64_t ANumber) {
+  const TKivPictureCache::TEntry* kept = FPictureCache.Find(ANumber);
+  if (!kept || !Fvfilters.empty()) return false;
+  FShownFromCache.reset(av::av_frame_clone(kept->Frame.get()));
+  if (!FShownFromCache) return false;
+  HoldPicture(FShownFromCache.get(), kept->Stamp, ANumber);
+  return true;
+}
+
+bool TKivDecoder::DecodeAfterKeptPicture(int32_t AStreamIndex, const std::string& AWhere) {
+  const int64_t next = FPictureNumber + 1;
+  TFrameIndexEntry entry;
+  if (!FFrameIndex->Entry(AStreamIndex, next, entry)) {
+    // The held picture is the last: the stream ends here as it does for the decoder itself.
+    FEOF = FEOFpkt = true;
+    ReportErrorFmt(AV_LOG_INFO, "%s: stream eof reached.", AWhere.c_str());
+    return false;
+  }
+  return GoToPicture(AStreamIndex, next, AWhere);
 }
 
 bool TKivDecoder::IndexSeek(int64_t ATarget, TSeekFlags ASeekFlags, const std::string& AWhere) {

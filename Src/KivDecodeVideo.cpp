@@ -35,6 +35,8 @@ void TKivDecoder::SwsFlagsFetched(uint32_t ASwsFlags) { FFormatConv->Setsws_flag
 
 void TKivDecoder::CloseFile() {
   FFrameIndex.reset();  // stops its reading first: it may not outlive the file
+  FPictureCache.Clear();
+  FShownFromCache.reset();
   FPacketHeld = false;
   FHeldPacket.reset();
   FPictureNumber = FLastNumber = FNextNumber = FSkipBelow = FDecodedNumber = -1;
@@ -95,8 +97,10 @@ int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
 
   if (index != FDesireVideoIndex) {
     ResetFrameInfo();
-    // The count of pictures handed out belongs to the stream decoded before.
+    // The count of pictures handed out and the pictures kept belong to the stream decoded
+    // before.
     if (FDesireVideoIndex >= 0) FNextNumber = -1;
+    FPictureCache.Clear();
     const AVStream* st = FFileHandle->streams[index];
     // The codec's own time base is known only once its decoder is open.
     const AVCodecContext* c = FVideo.Decodes(index) ? FVideo.Context() : nullptr;
@@ -209,6 +213,11 @@ bool TKivDecoder::Decode(int32_t AStreamIndex) {
   if (idx < 0) return false;
   if (FPicture.Ready && IsImage2(FFileHandle)) return true;
   const std::string where = Where("Decode() for video");
+  // A held picture from the kept ones: the decoder itself stands elsewhere (unless this is
+  // navigation decoding on to a picture).
+  if (FSkipBelow < 0 && FPicture.Ready && FPictureNumber >= 0 &&
+      FNextNumber != FPictureNumber + 1 && IndexNavigable(idx))
+    return DecodeAfterKeptPicture(idx, where);
   if (StreamEnded(where)) return false;
   AVCodecContext* ctx = OpenVideoCodec(idx);
   if (!ctx) return false;
@@ -278,6 +287,13 @@ int TKivDecoder::ReceiveVideoPicture() {
     }
     FDecodedNumber = NumberOfDecoded(decoded->pts);
     FNextNumber = FDecodedNumber >= 0 ? FDecodedNumber + 1 : -1;
+    // Every numbered picture is kept on the way, so that going back to it costs nothing.
+    if (FDecodedNumber >= 0 && Fvfilters.empty() && FPictureCache.Budget() > 0) {
+      const TPictureStamp stamp = StampOf(decoded, sent, fromLastPacket);
+      if (stamp.PTS != AV_NOPTS_VALUE)
+        FPictureCache.Put(FDecodedNumber, decoded, stamp,
+                          FSkipBelow >= 0 ? FSkipBelow : FDecodedNumber);
+    }
     if (FSkipBelow >= 0 && FDecodedNumber >= 0 && FDecodedNumber < FSkipBelow) continue;
     AVFrame* frame = FilterPicture(decoded);
     if (!frame) continue;  // the filter stage holds the picture back
@@ -286,7 +302,48 @@ int TKivDecoder::ReceiveVideoPicture() {
   }
 }
 
+TPictureStamp TKivDecoder::StampOf(const AVFrame* AFrame, const AVPacket& APacket,
+                                   bool AFromLastPacket) {
+  // The time in the stream's time base: the packet that completed the picture, or for a
+  // picture the decoder gave back while draining, the packet it started in. A second picture
+  // from one packet has no packet of its own and takes its frame's time.
+  int64_t t;
+  if (!AFromLastPacket)
+    t = AFrame->best_effort_timestamp;
+  else if (APacket.dts == AV_NOPTS_VALUE && ReorderedTag(AFrame) != AV_NOPTS_VALUE)
+    t = ReorderedTag(AFrame);
+  else if (APacket.dts != AV_NOPTS_VALUE)
+    t = APacket.dts;
+  else
+    t = APacket.pts;
+
+  TPictureStamp stamp;
+  if (t != AV_NOPTS_VALUE) {
+    const AVStream* s = FFileHandle->streams[FDesireVideoIndex];
+    if (s->start_time != AV_NOPTS_VALUE) t -= s->start_time;
+    stamp.PTS = av::av_rescale_q(t, s->time_base, MicrosecondBase);
+  }
+  stamp.OriginalDTS = APacket.dts;
+  stamp.OriginalPTS = APacket.pts;
+  stamp.StreamIndex = APacket.stream_index;
+  stamp.Position = APacket.pos;
+  return stamp;
+}
+
 void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket) {
+  TPictureStamp stamp = StampOf(AFrame, APacket, AFromLastPacket);
+  if (stamp.PTS == AV_NOPTS_VALUE) {
+    // A picture drained at the end without a time follows the last two at their distance.
+    if (FEOFpkt && FLastPTS != AV_NOPTS_VALUE && FPicture.PTS != AV_NOPTS_VALUE)
+      stamp.PTS = 2 * FPicture.PTS - FLastPTS;
+  } else if (CurrentLogger().LogLevel() >= llDebug) {
+    CurrentLogger().Log(this, llDebug, Format("decode PTS: %0.3f", stamp.PTS / 1000000.0));
+  }
+  // Numbers count the decoder's pictures; a filter graph may make or drop pictures.
+  HoldPicture(AFrame, stamp, Fvfilters.empty() ? FDecodedNumber : -1);
+}
+
+void TKivDecoder::HoldPicture(AVFrame* AFrame, const TPictureStamp& AStamp, int64_t ANumber) {
   int size =
       av::av_image_get_buffer_size(AVPixelFormat(AFrame->format), AFrame->width, AFrame->height, 1);
   if (size > FPicture.Size) {
@@ -302,40 +359,14 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
   FPicture.IsTopFieldFirst = IsTopFieldFirst(AFrame);
   FPicture.Frame = AFrame;
   FPicture.PictureType = AFrame->pict_type;
-  // Numbers count the decoder's pictures; a filter graph may make or drop pictures.
-  FPictureNumber = Fvfilters.empty() ? FDecodedNumber : -1;
+  FPictureNumber = ANumber;
 
-  // The time in the stream's time base: the packet that completed the picture, or for a
-  // picture the decoder gave back while draining, the packet it started in. A second picture
-  // from one packet has no packet of its own and takes its frame's time.
-  int64_t t;
-  if (!AFromLastPacket)
-    t = AFrame->best_effort_timestamp;
-  else if (APacket.dts == AV_NOPTS_VALUE && ReorderedTag(AFrame) != AV_NOPTS_VALUE)
-    t = ReorderedTag(AFrame);
-  else if (APacket.dts != AV_NOPTS_VALUE)
-    t = APacket.dts;
-  else
-    t = APacket.pts;
-
-  int64_t extrapolated = AV_NOPTS_VALUE;
-  if (t == AV_NOPTS_VALUE && FEOFpkt && FLastPTS != AV_NOPTS_VALUE &&
-      FPicture.PTS != AV_NOPTS_VALUE)
-    extrapolated = 2 * FPicture.PTS - FLastPTS;
   if (FPicture.PTS != AV_NOPTS_VALUE) FLastPTS = FPicture.PTS;
-  if (t == AV_NOPTS_VALUE) {
-    FPicture.PTS = extrapolated;
-  } else {
-    const AVStream* s = FFileHandle->streams[FDesireVideoIndex];
-    if (s->start_time != AV_NOPTS_VALUE) t -= s->start_time;
-    FPicture.PTS = av::av_rescale_q(t, s->time_base, MicrosecondBase);
-    if (CurrentLogger().LogLevel() >= llDebug)
-      CurrentLogger().Log(this, llDebug, Format("decode PTS: %0.3f", FPicture.PTS / 1000000.0));
-  }
-  FPicture.OriginalDTS = APacket.dts;
-  FPicture.OriginalPTS = APacket.pts;
-  FPicture.StreamIndex = APacket.stream_index;
-  FPicture.Position = APacket.pos;
+  FPicture.PTS = AStamp.PTS;
+  FPicture.OriginalDTS = AStamp.OriginalDTS;
+  FPicture.OriginalPTS = AStamp.OriginalPTS;
+  FPicture.StreamIndex = AStamp.StreamIndex;
+  FPicture.Position = AStamp.Position;
 
   if (FPicture.Buffer) {
     av::av_image_fill_arrays(FPicture.Picture.data, FPicture.Picture.linesize, FPicture.Buffer,
@@ -345,6 +376,12 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
                       FPicture.Width, FPicture.Height);
   }
   FPicture.Ready = FPicture.Buffer != nullptr;
+}
+
+void TKivDecoder::SetVideoFilters(const std::string& AValue) {
+  // Kept pictures are unfiltered; filtered ones are never kept, so this is only tidiness.
+  if (AValue != Fvfilters) FPictureCache.Clear();
+  Fvfilters = AValue;
 }
 
 void TKivDecoder::ResetFrameInfo() {
