@@ -15,6 +15,7 @@
 #include "KivLoad.h"
 #include "KivMainThread.h"
 #include "KivUtils.h"
+#include "SwScaleStubs.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
 
@@ -301,6 +302,42 @@ TEST(SplitCommandLine, FollowsTheCRuntimeQuotingRules) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(SplitCommandLine(c.text), c.args);
+  }
+}
+
+// The scaler flags are evaluated while the process logger takes FFmpeg's log, which reads the
+// context of every complaint: an invalid value fails with its own text and the open goes on.
+TEST_F(DecoderTest, ScalerFlagsOfTheOptionStoreAreEvaluatedOnARealContext) {
+  struct Case {
+    const char* value;
+    bool valid;
+    unsigned flags;
+  } cases[] = {
+      {"bilinear+accurate_rnd", true, SWS_BILINEAR | SWS_ACCURATE_RND},
+      {"nonsense", false, 0},
+      {"bicubic+nonsense", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    LogCapture log;
+    auto store = [&] {
+      AVDictionary* dict = nullptr;
+      av::av_dict_set(&dict, "sws_flags", c.value, 0);
+      Decoder.Options().Setsws_dict(dict);
+    };
+    store();
+    EXPECT_EQ(Decoder.Options().FetchSwsFlags() >= 0, c.valid);
+    if (c.valid) {
+      EXPECT_EQ(Decoder.Options().sws_flags(), c.flags);
+    }
+    store();
+    EXPECT_TRUE(Decoder.LoadFile(MediaFile("h264_bframes.mp4"))) << Decoder.LastErrMsg();
+    const auto entries = log.Entries();
+    // The text has no line end: it reaches the log joined to the next line of the thread.
+    const bool failed = std::any_of(entries.begin(), entries.end(), [](const auto& e) {
+      return e.Text.rfind("av_opt_eval_flags() failed", 0) == 0;
+    });
+    EXPECT_EQ(failed, !c.valid);
   }
 }
 
