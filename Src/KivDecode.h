@@ -362,7 +362,11 @@ class TKivDecoder : public TCustomDecoder {
   AVPacket FLastSent{};  // times and place of the last packet sent to the video decoder
 
   std::string Fvfilters;
-  std::string Flast_vfilters;
+  std::string Flast_vfilters;  // the description of the graph in use; empty without one
+  // Where the input of the graph ends: the time after the last picture fed to it, in the
+  // stream's time base; AV_NOPTS_VALUE before the first.
+  int64_t Ffilter_end_pts = AV_NOPTS_VALUE;
+  bool Ffilter_ended = false;                  // the graph has been told that its input ended
   AVFilterContext* Fbuffersink_ctx = nullptr;  // owned by the graph
   AVFilterContext* Fbuffersrc_ctx = nullptr;
   TFilterGraphPtr Ffilter_graph;

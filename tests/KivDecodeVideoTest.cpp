@@ -4,57 +4,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "FrameCrc.h"
 #include "KivDecode.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
 
 using namespace kiv;
+using kivtest::HeldChecksum;
 using kivtest::MediaFile;
+using kivtest::ReadReference;
+using kivtest::Reference;
 
 namespace {
-
-// What the ffmpeg tool decoded: one Adler-32 checksum and time per picture, display order.
-struct Reference {
-  std::vector<uint32_t> Checksums;
-  std::vector<int64_t> Times;  // in the reference's time base
-  AVRational TimeBase{1, 1};
-};
-
-Reference ReadReference(const std::string& AClip) {
-  Reference ref;
-  std::ifstream in(MediaFile(AClip + ".framecrc"));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("#tb 0: ", 0) == 0) {
-      std::sscanf(line.c_str(), "#tb 0: %d/%d", &ref.TimeBase.num, &ref.TimeBase.den);
-      continue;
-    }
-    if (line.empty() || line[0] == '#') continue;
-    long long dts, pts, duration, size;
-    unsigned crc;
-    if (std::sscanf(line.c_str(), "0, %lld, %lld, %lld, %lld, 0x%x", &dts, &pts, &duration, &size,
-                    &crc) == 5) {
-      ref.Checksums.push_back(crc);
-      ref.Times.push_back(pts);
-    }
-  }
-  return ref;
-}
-
-// Adler-32 as the reference computes it (starting from 0).
-uint32_t Adler32(const uint8_t* AData, size_t ASize) {
-  uint32_t a = 0 & 0xffff, b = 0 >> 16;
-  for (size_t i = 0; i < ASize; ++i) {
-    a = (a + AData[i]) % 65521;
-    b = (b + a) % 65521;
-  }
-  return (b << 16) | a;
-}
-
-uint32_t HeldChecksum(const TFrameInfo& AInfo) {
-  int size = av::av_image_get_buffer_size(AInfo.PixFmt, AInfo.Width, AInfo.Height, 1);
-  return Adler32(AInfo.Buffer, size_t(size));
-}
 
 class VideoTest : public ::testing::Test {
  protected:
