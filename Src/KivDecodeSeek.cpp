@@ -43,6 +43,7 @@ bool TKivDecoder::CanSeek() {
 
 bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   if (!CanSeek()) return false;
+  BeginOperation();
   const std::string where = Where("Seek()");
   AVIOContext* pb = FFileHandle->pb;
   if (pb)
@@ -98,7 +99,7 @@ bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
       ret = av::av_seek_frame(FFileHandle, FSeekIndex, target, flags ^ AVSEEK_FLAG_BACKWARD);
     }
   }
-  FLastRead = INT64_MAX;
+  EndRead();
 
   bool result = ret >= 0;
   if (!result) {

@@ -198,8 +198,16 @@ int TKivDecoder::ReadPacket(AVPacket*& APacket) {
   APacket = FPacket.get();
   MarkRead();
   int ret = av::av_read_frame(FFileHandle, APacket);
-  FLastRead = INT64_MAX;
+  EndRead();
   return ret;
+}
+
+bool TKivDecoder::InputAtEnd() {
+  // The check reads again when the input looked ended: it is a blocking call like the read.
+  MarkRead();
+  const bool ended = av::avio_feof(FFileHandle->pb) != 0;
+  EndRead();
+  return ended;
 }
 
 bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
@@ -210,7 +218,7 @@ bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
   if (FEOFpkt) {
     // The decoders have handed out everything they held: the stream has ended, unless the
     // input failed before its end.
-    if (ARet != AVERROR_EOF && ARet != AVERROR(EPIPE) && !av::avio_feof(FFileHandle->pb)) {
+    if (ARet != AVERROR_EOF && ARet != AVERROR(EPIPE) && !InputAtEnd()) {
       ReportErrorFmt(AV_LOG_INFO, "%s: unknown error #%d.", AWhere.c_str(), ARet);
       return false;
     }
@@ -242,6 +250,7 @@ bool TKivDecoder::ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAu
 bool TKivDecoder::Decode(int32_t AStreamIndex) {
   int32_t idx = SelectVideoStream(AStreamIndex);
   if (idx < 0) return false;
+  BeginOperation();
   if (FPicture.Ready && IsImage2(FFileHandle)) return true;
   const std::string where = Where("Decode() for video");
   if (StreamEnded(where)) return false;
