@@ -340,8 +340,12 @@ void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AF
       av::av_image_get_buffer_size(AVPixelFormat(AFrame->format), AFrame->width, AFrame->height, 1);
   if (size > FPicture.Size) {
     av::av_free(FPicture.Buffer);
-    FPicture.Buffer = static_cast<uint8_t*>(av::av_malloc(size_t(size)));
+    // swscale reads the held picture a vector at a time, past its last byte: the buffer
+    // carries the libraries' input padding, zeroed.
+    FPicture.Buffer =
+        static_cast<uint8_t*>(av::av_malloc(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE));
     FPicture.Size = FPicture.Buffer ? size : 0;
+    if (FPicture.Buffer) std::memset(FPicture.Buffer + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   }
   FPicture.PixFmt = AVPixelFormat(AFrame->format);
   FPicture.Width = AFrame->width;
