@@ -18,6 +18,7 @@ extern "C" {
   FN(av_buffersink_set_frame_size) \
   FN(av_buffersrc_add_frame) \
   FN(av_buffersrc_add_frame_flags) \
+  FN(av_buffersrc_close) \
   FN(av_buffersrc_get_nb_failed_requests) \
   FN(av_buffersrc_parameters_alloc) \
   FN(av_buffersrc_parameters_set) \

@@ -64,13 +64,28 @@ void TCustomDecoder::ReportErrorFmt(int ALevel, const char* AFormat, ...) {
   ReportError(ALevel, text);
 }
 
-void TCustomDecoder::MarkRead() { FLastRead = av::av_gettime_relative(); }
+// A cancel (0) stays in force until the next operation begins: the blocking calls that follow
+// an aborted one in the same operation give up at once as well.
+void TCustomDecoder::MarkRead() {
+  int64_t mark = FLastRead;
+  while (mark != 0 && !FLastRead.compare_exchange_weak(mark, av::av_gettime_relative())) {
+  }
+}
+
+void TCustomDecoder::EndRead() {
+  int64_t mark = FLastRead;
+  while (mark != 0 && !FLastRead.compare_exchange_weak(mark, INT64_MAX)) {
+  }
+}
 
 int TCustomDecoder::InterruptCallback(void* AOpaque) {
   auto* self = static_cast<TCustomDecoder*>(AOpaque);
   int64_t lastRead = self->FLastRead;
-  if (lastRead == INT64_MAX || self->ReadTimeout() <= 0) return 0;
-  if (av::av_gettime_relative() - lastRead <= int64_t(self->ReadTimeout()) * 1000) return 0;
+  // A cancel works with or without a time-out.
+  if (lastRead != 0) {
+    if (lastRead == INT64_MAX || self->ReadTimeout() <= 0) return 0;
+    if (av::av_gettime_relative() - lastRead <= int64_t(self->ReadTimeout()) * 1000) return 0;
+  }
   // Runs inside libavformat: nothing may unwind through it.
   try {
     CurrentLogger().Log(
@@ -88,6 +103,7 @@ bool TCustomDecoder::FailOpen() {
 
 bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string& AFormatName) {
   KivLoader->CheckLibAV(AVLibraries);
+  BeginOperation();
   CloseFile();
   if (!FOptions->sws_dict()) FOptions->init_opts();
 
@@ -115,7 +131,7 @@ bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string&
   MarkRead();
   int ret = av::avformat_open_input(&FFileHandle, FOpenedUrl.c_str(), format,
                                     FOptions->format_opts_ref());
-  FLastRead = INT64_MAX;
+  EndRead();
   if (ret < 0) {
     FLastErrMsg = ErrorText(AFileName, ret);
     return FailOpen();
@@ -140,7 +156,7 @@ bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string&
     AVDictionary** streamOpts = stream_info_opts(FFileHandle, FOptions->codec_opts());
     MarkRead();
     ret = av::avformat_find_stream_info(FFileHandle, streamOpts);
-    FLastRead = INT64_MAX;
+    EndRead();
     if (streamOpts) {
       for (unsigned i = 0; i < probed; ++i) av::av_dict_free(&streamOpts[i]);
       av::av_freep(&streamOpts);

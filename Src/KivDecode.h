@@ -108,7 +108,8 @@ class KIV_API TCustomDecoder : public TKivBaseComponent {
   bool opt_default(const std::string& opt, const std::string& arg);
   bool DefaultOptions(const std::string& AOptions);
 
-  // Asks a blocking libavformat call in progress to give up (from any thread).
+  // Asks a blocking libavformat call in progress to give up (from any thread), whatever the
+  // read time-out; the rest of the operation it belongs to fails without blocking again.
   void Interrupt() { FLastRead = 0; }
 
   const std::string& LastErrMsg() const { return FLastErrMsg; }
@@ -160,6 +161,10 @@ class KIV_API TCustomDecoder : public TKivBaseComponent {
 
   // Marks the start of a call that may block on input, for the read time-out.
   void MarkRead();
+  // Marks its end: the time-out is suspended until the next mark.
+  void EndRead();
+  // Marks the start of an operation that reads: a cancel left from the previous one ends.
+  void BeginOperation() { FLastRead = INT64_MAX; }
   // Called when a successful open has fetched the scaler flags of the options.
   virtual void SwsFlagsFetched(uint32_t /*ASwsFlags*/) {}
   // Called at the end of a successful LoadFile.
@@ -410,7 +415,11 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   bool FPacketHeld = false;
 
   std::string Fvfilters;
-  std::string Flast_vfilters;
+  std::string Flast_vfilters;  // the description of the graph in use; empty without one
+  // Where the input of the graph ends: the time after the last picture fed to it, in the
+  // stream's time base; AV_NOPTS_VALUE before the first.
+  int64_t Ffilter_end_pts = AV_NOPTS_VALUE;
+  bool Ffilter_ended = false;                  // the graph has been told that its input ended
   AVFilterContext* Fbuffersink_ctx = nullptr;  // owned by the graph
   AVFilterContext* Fbuffersrc_ctx = nullptr;
   TFilterGraphPtr Ffilter_graph;
@@ -484,6 +493,8 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   // The decoder's reusable packet, filled with the next packet of the input (the read
   // time-out applies); the read's result.
   int ReadPacket(AVPacket*& APacket);
+  // avio_feof under the read time-out: true when the input has ended.
+  bool InputAtEnd();
   // How a failed read ends a decoding call: false after reporting, true when the decoders
   // are now to be drained (the first failed read).
   bool HandleFailedRead(int ARet, const std::string& AWhere);

@@ -98,6 +98,7 @@ AVCodecContext* TKivDecoder::OpenAudioCodec(int32_t AStreamIndex) {
 bool TKivDecoder::DecodeAudio(int32_t AStreamIndex) {
   int32_t idx = SelectAudioStream(AStreamIndex);
   if (idx < 0) return false;
+  BeginOperation();
   const std::string where = Where("DecodeAudio()");
   if (StreamEnded(where)) return false;
   AVCodecContext* ac = OpenAudioCodec(idx);
@@ -342,6 +343,7 @@ TDecodeResult TKivDecoder::Decode(TDecodeType AType) {
   const int32_t v = AType == dtBoth || AType == dtVideo ? SelectVideoStream(-1) : -1;
   const int32_t a = AType == dtBoth || AType == dtAudio ? SelectAudioStream(-1) : -1;
   if (v < 0 && a < 0) return drError;
+  BeginOperation();
   const std::string where = Where("Decode() for video and/or audio");
   if (StreamEnded(where)) return drError;
   AVCodecContext* vc = nullptr;

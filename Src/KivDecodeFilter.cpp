@@ -28,12 +28,22 @@ void LogFilterError(TComponent* ASender, const char* AText) {
   CurrentLogger().Log(ASender, llError, AText);
 }
 
+// How long a decoded picture stands, in the stream's time base: its packet's duration, or
+// one frame at the stream's rate; 0 when neither is known.
+int64_t PictureDuration(const AVFrame* AFrame, AVRational AFrameRate, AVRational ATimeBase) {
+  if (AFrame->pkt_duration > 0) return AFrame->pkt_duration;
+  if (AFrameRate.num <= 0 || AFrameRate.den <= 0) return 0;
+  return av::av_rescale_q(1, av_inv_q(AFrameRate), ATimeBase);
+}
+
 }  // namespace
 
 void TKivDecoder::ResetFilters() {
   Flast_vfilters.clear();
   Ffilter_graph.reset();
   Fbuffersrc_ctx = Fbuffersink_ctx = nullptr;
+  Ffilter_end_pts = AV_NOPTS_VALUE;
+  Ffilter_ended = false;
 }
 
 AVFrame* TKivDecoder::FilterPicture(AVFrame* ADecoded) {
@@ -46,6 +56,10 @@ AVFrame* TKivDecoder::FilterPicture(AVFrame* ADecoded) {
     LogFilterError(this, "Error while feeding the filtergraph");
     return ADecoded;
   }
+  if (ADecoded->pts != AV_NOPTS_VALUE)
+    Ffilter_end_pts =
+        ADecoded->pts +
+        PictureDuration(ADecoded, FFrameRate, FFileHandle->streams[FDesireVideoIndex]->time_base);
   // One picture out per picture in: pictures a filter adds wait for later ones.
   AVFrame* filtered = FFilteredFrame.get();
   av::av_frame_unref(filtered);
@@ -59,7 +73,14 @@ AVFrame* TKivDecoder::FilterPicture(AVFrame* ADecoded) {
 AVFrame* TKivDecoder::DrainFilterGraph() {
   if (!Ffilter_graph) return nullptr;
   // Ending the graph's input makes it give back what it holds; later calls only take more.
-  [[maybe_unused]] int ended = av::av_buffersrc_add_frame_flags(Fbuffersrc_ctx, nullptr, 0);
+  // The end time lets filters that make pictures up to it (a raised rate, padding) make the
+  // ones that the last picture still stands for.
+  if (!Ffilter_ended) {
+    Ffilter_ended = true;
+    [[maybe_unused]] int ended = Ffilter_end_pts != AV_NOPTS_VALUE
+                                     ? av::av_buffersrc_close(Fbuffersrc_ctx, Ffilter_end_pts, 0)
+                                     : av::av_buffersrc_add_frame_flags(Fbuffersrc_ctx, nullptr, 0);
+  }
   AVFrame* filtered = FFilteredFrame.get();
   av::av_frame_unref(filtered);
   return av::av_buffersink_get_frame_flags(Fbuffersink_ctx, filtered, 0) >= 0 ? filtered : nullptr;
@@ -70,8 +91,9 @@ int TKivDecoder::ConfigureVideoFilters(const std::string& AFilters, AVStream* AS
     if (AFilters.empty() && Ffilter_graph) ResetFilters();
     return 0;
   }
-  Ffilter_graph.reset();
-  Fbuffersrc_ctx = Fbuffersink_ctx = nullptr;
+  // The graph in use goes, and with it its description: a description set again later
+  // builds a new graph.
+  ResetFilters();
   if (AFilters.empty()) return 0;
 
   // The graph delivers pictures in the decoder's own pixel format; RGB is the converter's.

@@ -136,7 +136,7 @@ bool TKivDecoder::PositionAtKeyFrame(int32_t AStreamIndex, const TFrameIndexEntr
           ret = av::av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE);
         break;
     }
-    FLastRead = INT64_MAX;
+    EndRead();
     if (ret < 0 || !LandOn(AStreamIndex, AKey)) continue;
     FNextNumber = AKeyNumber;
     // Pictures shown before the key frame refer to the group before it: not shown from here.

@@ -43,6 +43,7 @@ bool TKivDecoder::CanSeek() {
 
 bool TKivDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
   if (!CanSeek()) return false;
+  BeginOperation();
   const std::string where = Where("Seek()");
   AVIOContext* pb = FFileHandle->pb;
   if (pb)
@@ -120,7 +121,7 @@ int TKivDecoder::SeekInput(int64_t ATarget, TSeekFlags ASeekFlags) {
       ret = av::av_seek_frame(FFileHandle, FSeekIndex, ATarget, flags ^ AVSEEK_FLAG_BACKWARD);
     }
   }
-  FLastRead = INT64_MAX;
+  EndRead();
   return ret;
 }
 

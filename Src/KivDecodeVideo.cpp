@@ -167,8 +167,16 @@ int TKivDecoder::ReadPacket(AVPacket*& APacket) {
   }
   MarkRead();
   int ret = av::av_read_frame(FFileHandle, APacket);
-  FLastRead = INT64_MAX;
+  EndRead();
   return ret;
+}
+
+bool TKivDecoder::InputAtEnd() {
+  // The check reads again when the input looked ended: it is a blocking call like the read.
+  MarkRead();
+  const bool ended = av::avio_feof(FFileHandle->pb) != 0;
+  EndRead();
+  return ended;
 }
 
 bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
@@ -179,7 +187,7 @@ bool TKivDecoder::HandleFailedRead(int ARet, const std::string& AWhere) {
   if (FEOFpkt) {
     // The decoders have handed out everything they held: the stream has ended, unless the
     // input failed before its end.
-    if (ARet != AVERROR_EOF && ARet != AVERROR(EPIPE) && !av::avio_feof(FFileHandle->pb)) {
+    if (ARet != AVERROR_EOF && ARet != AVERROR(EPIPE) && !InputAtEnd()) {
       ReportErrorFmt(AV_LOG_INFO, "%s: unknown error #%d.", AWhere.c_str(), ARet);
       return false;
     }
@@ -211,6 +219,7 @@ bool TKivDecoder::ResumeAfterDrain(AVCodecContext** AVideo, AVCodecContext** AAu
 bool TKivDecoder::Decode(int32_t AStreamIndex) {
   int32_t idx = SelectVideoStream(AStreamIndex);
   if (idx < 0) return false;
+  BeginOperation();
   if (FPicture.Ready && IsImage2(FFileHandle)) return true;
   const std::string where = Where("Decode() for video");
   // A held picture from the kept ones: the decoder itself stands elsewhere (unless this is
@@ -348,8 +357,12 @@ void TKivDecoder::HoldPicture(AVFrame* AFrame, const TPictureStamp& AStamp, int6
       av::av_image_get_buffer_size(AVPixelFormat(AFrame->format), AFrame->width, AFrame->height, 1);
   if (size > FPicture.Size) {
     av::av_free(FPicture.Buffer);
-    FPicture.Buffer = static_cast<uint8_t*>(av::av_malloc(size_t(size)));
+    // swscale reads the held picture a vector at a time, past its last byte: the buffer
+    // carries the libraries' input padding, zeroed.
+    FPicture.Buffer =
+        static_cast<uint8_t*>(av::av_malloc(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE));
     FPicture.Size = FPicture.Buffer ? size : 0;
+    if (FPicture.Buffer) std::memset(FPicture.Buffer + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   }
   FPicture.PixFmt = AVPixelFormat(AFrame->format);
   FPicture.Width = AFrame->width;

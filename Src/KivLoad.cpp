@@ -13,6 +13,7 @@
 #include "AVFilterStubs.h"
 #include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
+#include "KivLockManager.h"
 #include "MFXStubs.h"
 #include "MyUtilStubs.h"
 #include "SoundTouchStubs.h"
@@ -105,11 +106,14 @@ void CheckVersion(TLibrary ALibrary, const TPathFileName& ALibName, TLibHandle A
 }
 
 // The module's start-up and shutdown: the loader exists from start-up, and at shutdown every
-// library is unloaded before the instance goes.
+// library is unloaded before the instance goes. Every static object that the shutdown
+// reaches, here or in other source files, is created first, so that it is destroyed after it.
 struct TLoaderModule {
   TLoaderModule() {
     State();
     LoaderHooks();
+    InitLibraryLoading();
+    LockManagerFinalizing();  // creates the lock manager's state and guard
     KivLoader = new TKivLoader();
   }
   ~TLoaderModule() {

@@ -356,12 +356,26 @@ uintptr_t CurrentThreadID() {
   return id;
 }
 
+namespace {
+
+// The last contained error and its guard, so that a repeated one is reported once.
+struct TContainedErrors {
+  std::mutex Guard;
+  std::string Last;
+};
+
+TContainedErrors& ContainedErrors() {
+  static TContainedErrors errors;
+  return errors;
+}
+
+}  // namespace
+
 void ReportContainedError(const std::string& AText) {
-  static std::mutex guard;
-  static std::string last;
-  std::lock_guard lock(guard);
-  if (AText == last) return;
-  last = AText;
+  TContainedErrors& errors = ContainedErrors();
+  std::lock_guard lock(errors.Guard);
+  if (AText == errors.Last) return;
+  errors.Last = AText;
   std::cerr << "Kiv logger: " << AText << std::endl;
 }
 
@@ -370,10 +384,14 @@ void ReportContainedError(const std::string& AText) {
 namespace {
 
 // Module start and end. The module state exists before any logger; the loader's hook makes
-// every load of avutil install the callback of the current logger.
+// every load of avutil install the callback of the current logger. The callback may still run
+// while a module created earlier unloads the libraries at shutdown: what it reaches in other
+// source files is created here, so that it is destroyed after that module.
 struct TLogModuleLifetime {
   TLogModuleLifetime() {
     Module();
+    logging::SystemCodeset();
+    logging::ContainedErrors();
     LoaderHooks().UtilLoaded = [] { CurrentLogger().InstallAVLogCallback(); };
   }
   ~TLogModuleLifetime() {

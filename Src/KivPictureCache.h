@@ -7,6 +7,7 @@
 
 #include "AVUtilStubs.h"
 #include "KivAVPtr.h"
+#include "KivExport.h"
 
 namespace kiv {
 
@@ -19,7 +20,7 @@ struct TPictureStamp {
   int64_t Position = -1;
 };
 
-class TKivPictureCache {
+class KIV_API TKivPictureCache {
  public:
   struct TEntry {
     TFramePtr Frame;

@@ -126,11 +126,13 @@ int32_t TKivOptions::opt_default(const char* opt, const char* arg) {
 int32_t TKivOptions::FetchSwsFlags() {
   AVDictionaryEntry* entry = av::av_dict_get(Fsws_dict, "sws_flags", nullptr, 0);
   if (!entry) return 0;
-  const AVClass* scalerClass = av::sws_get_class();
-  const AVOption* option =
-      av::av_opt_find(&scalerClass, "sws_flags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+  // The evaluation logs its complaints with the object as context, so it gets a real scaler
+  // context rather than the bare class, which a log callback would read past.
+  TSwsContextPtr scaler(av::sws_alloc_context());
+  if (!scaler) return AVERROR(ENOMEM);
+  const AVOption* option = av::av_opt_find(scaler.get(), "sws_flags", nullptr, 0, 0);
   int flags = 0;
-  int ret = option ? av::av_opt_eval_flags(&scalerClass, option, entry->value, &flags)
+  int ret = option ? av::av_opt_eval_flags(scaler.get(), option, entry->value, &flags)
                    : AVERROR_OPTION_NOT_FOUND;
   if (ret < 0) {
     av::av_log(nullptr, AV_LOG_ERROR, "av_opt_eval_flags() failed");

@@ -16,12 +16,22 @@ namespace kiv {
 
 namespace {
 
-// dlerror() is per thread, but a dlopen/dlerror pair must not interleave with another
-// thread's pair on some libcs; one lock keeps the text matched to its call.
-std::mutex& DlLock() {
-  static std::mutex lock;
-  return lock;
+// The state of the loading primitives: the lock of the dlopen/dlerror pairs and the sibling
+// handles opened for each library handle. One object, created by InitLibraryLoading before
+// anything that frees libraries at shutdown, so that it is destroyed after them.
+struct TLoadingState {
+  // dlerror() is per thread, but a dlopen/dlerror pair must not interleave with another
+  // thread's pair on some libcs; one lock keeps the text matched to its call.
+  std::mutex DlLock;
+  std::map<void*, std::vector<void*>> SiblingHandles;
+};
+
+TLoadingState& LoadingState() {
+  static TLoadingState state;
+  return state;
 }
+
+std::mutex& DlLock() { return LoadingState().DlLock; }
 
 // Sanitizer builds keep closed libraries mapped, so that a report about memory the media
 // libraries allocated can still name the library and its functions at exit.
@@ -107,13 +117,11 @@ void PreloadSiblings(const TPathFileName& ADir, const TPathFileName& AFileName,
   dlerror();
 }
 
-// The sibling handles opened for each library handle.
-std::map<void*, std::vector<void*>>& SiblingHandles() {
-  static std::map<void*, std::vector<void*>> handles;
-  return handles;
-}
+std::map<void*, std::vector<void*>>& SiblingHandles() { return LoadingState().SiblingHandles; }
 
 }  // namespace
+
+void InitLibraryLoading() { LoadingState(); }
 
 std::string TrimSystemMessage(std::string AText) {
   while (!AText.empty()) {

@@ -24,6 +24,11 @@ using TLibHandle = void*;
 inline constexpr int32_t LoadErrorNotFound = 2;   // ENOENT: the file exists nowhere
 inline constexpr int32_t LoadErrorBadFormat = 8;  // ENOEXEC: found, but no loadable library
 
+// Creates the process-wide state of LoadLibraryFromDir and FreeLibraryHandle. A module that
+// frees libraries in its finalisation calls it in its initialisation: static objects are
+// destroyed in the reverse order of their creation, so the state then outlives that module.
+void InitLibraryLoading();
+
 // Opens Dir + FileName when that file exists, otherwise FileName by bare name through the
 // system's search path. Returns nullptr on failure and sets AErrorCode and AErrorText.
 KIV_API TLibHandle LoadLibraryFromDir(const TPathFileName& ADir, const TPathFileName& AFileName,

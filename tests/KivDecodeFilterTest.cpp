@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "FrameCrc.h"
 #include "KivDecode.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
@@ -122,6 +124,16 @@ TEST_F(FilterTest, AChangedDescriptionTakesEffectAtTheNextPicture) {
   Decoder.SetVideoFilters("");
   EXPECT_TRUE(Next() == Unfiltered[2]);
   EXPECT_FALSE(Decoder.HasGraph());
+  EXPECT_EQ(Decoder.GraphDescription(), "");
+  // Switched on again, the same description builds a graph anew.
+  Decoder.SetVideoFilters("vflip");
+  EXPECT_TRUE(Next() == Unfiltered[3].Flipped(false));
+  // So it does after a description that failed.
+  Decoder.SetVideoFilters("nosuchfilter");
+  EXPECT_TRUE(Next() == Unfiltered[4]);
+  EXPECT_EQ(Decoder.GraphDescription(), "");
+  Decoder.SetVideoFilters("vflip");
+  EXPECT_TRUE(Next() == Unfiltered[5].Flipped(false));
 }
 
 TEST_F(FilterTest, PicturesTheGraphHoldsBackMakeDecodeReadOn) {
@@ -151,6 +163,34 @@ TEST_F(FilterTest, TheGraphIsDrainedAtTheEndOfTheInput) {
   ASSERT_EQ(delivered.size(), 50u);  // two seconds at 25 pictures a second
   for (size_t i = 0; i < Unfiltered.size(); ++i)
     EXPECT_TRUE(delivered[delivered.size() - 1 - i] == Unfiltered[i]) << "picture " << i;
+}
+
+// Filters that change the rate, reorder the pictures or add some at the end give what the
+// ffmpeg tool gives, picture by picture, up to the last one the end of the input still makes.
+TEST_F(FilterTest, RateChangingAndReorderingFiltersMatchTheFfmpegTool) {
+  struct Case {
+    const char* filters;
+    const char* reference;
+  } cases[] = {
+      {"fps=60", "fps_60"},
+      {"fps=20", "fps_20"},
+      {"framerate=fps=50", "framerate_fps_50"},
+      {"reverse", "reverse"},
+      {"tpad=stop=3:stop_mode=clone", "tpad_stop_3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.filters);
+    const kivtest::Reference ref = kivtest::ReadReference("h264_30fps.mp4", c.reference);
+    ASSERT_FALSE(ref.Checksums.empty());
+    Open("h264_30fps.mp4");
+    Decoder.SetVideoFilters(c.filters);
+    std::vector<uint32_t> delivered;
+    while (Decoder.Decode(-1)) delivered.push_back(kivtest::HeldChecksum(Decoder.FrameInfo()));
+    EXPECT_EQ(Decoder.LastErrMsg(), "TKivDecoder.Decode() for video: stream eof reached.");
+    EXPECT_EQ(delivered.size(), ref.Checksums.size());
+    for (size_t i = 0; i < std::min(delivered.size(), ref.Checksums.size()); ++i)
+      ASSERT_EQ(delivered[i], ref.Checksums[i]) << "picture " << i;
+  }
 }
 
 }  // namespace

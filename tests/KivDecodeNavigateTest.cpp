@@ -12,12 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "FrameReference.h"
+#include "FrameCrc.h"
 #include "KivDecode.h"
 #include "TestSupport.h"
 
 using namespace kiv;
-using kivtest::FrameReference;
+using kivtest::Reference;
 using kivtest::HeldChecksum;
 using kivtest::MediaFile;
 
@@ -54,7 +54,7 @@ class NavigationTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg();
-    Ref = kivtest::ReadFrameReference(GetParam());
+    Ref = kivtest::ReadReference(GetParam());
     ASSERT_FALSE(Ref.Checksums.empty());
     ASSERT_TRUE(Decoder.LoadFile(MediaFile(GetParam()))) << Decoder.LastErrMsg();
   }
@@ -70,7 +70,7 @@ class NavigationTest : public ::testing::TestWithParam<const char*> {
   }
 
   TKivDecoder Decoder;
-  FrameReference Ref;
+  Reference Ref;
 };
 
 TEST_P(NavigationTest, ForwardThenBackwardPictureByPicture) {
@@ -177,7 +177,7 @@ class FrameIndexTest : public ::testing::Test {
 };
 
 TEST_F(FrameIndexTest, EntriesCarryTheContainersTimesKeyFlagsAndSizes) {
-  const FrameReference ref = kivtest::ReadFrameReference("nav_h264_pyramid.mp4");
+  const Reference ref = kivtest::ReadReference("nav_h264_pyramid.mp4");
   ASSERT_TRUE(Decoder.LoadFile(MediaFile("nav_h264_pyramid.mp4")));
   ASSERT_NE(Decoder.FrameIndex(), nullptr);
   Decoder.FrameIndex()->WaitComplete();

@@ -1,21 +1,23 @@
 #include "KivDecode.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <thread>
 
 #include "KivLoad.h"
 #include "KivMainThread.h"
 #include "KivUtils.h"
 #include "LogCapture.h"
+#include "LoopbackServer.h"
+#include "SwScaleStubs.h"
 #include "TestSupport.h"
 
 using namespace kiv;
@@ -304,48 +306,134 @@ TEST(SplitCommandLine, FollowsTheCRuntimeQuotingRules) {
   }
 }
 
-// A server on the loopback interface that accepts connections and never answers.
-class SilentServer {
- public:
-  SilentServer() {
-    FSocket = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(FSocket, 4);
-    socklen_t length = sizeof address;
-    getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
+// The scaler flags are evaluated while the process logger takes FFmpeg's log, which reads the
+// context of every complaint: an invalid value fails with its own text and the open goes on.
+TEST_F(DecoderTest, ScalerFlagsOfTheOptionStoreAreEvaluatedOnARealContext) {
+  struct Case {
+    const char* value;
+    bool valid;
+    unsigned flags;
+  } cases[] = {
+      {"bilinear+accurate_rnd", true, SWS_BILINEAR | SWS_ACCURATE_RND},
+      {"nonsense", false, 0},
+      {"bicubic+nonsense", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    LogCapture log;
+    auto store = [&] {
+      AVDictionary* dict = nullptr;
+      av::av_dict_set(&dict, "sws_flags", c.value, 0);
+      Decoder.Options().Setsws_dict(dict);
+    };
+    store();
+    EXPECT_EQ(Decoder.Options().FetchSwsFlags() >= 0, c.valid);
+    if (c.valid) {
+      EXPECT_EQ(Decoder.Options().sws_flags(), c.flags);
+    }
+    store();
+    EXPECT_TRUE(Decoder.LoadFile(MediaFile("h264_bframes.mp4"))) << Decoder.LastErrMsg();
+    const auto entries = log.Entries();
+    // The text has no line end: it reaches the log joined to the next line of the thread.
+    const bool failed = std::any_of(entries.begin(), entries.end(), [](const auto& e) {
+      return e.Text.rfind("av_opt_eval_flags() failed", 0) == 0;
+    });
+    EXPECT_EQ(failed, !c.valid);
   }
-  ~SilentServer() { close(FSocket); }
-  int Port() const { return FPort; }
+}
+
+// Cancels the decoder's blocking calls from another thread, again and again, while it lives.
+class Canceller {
+ public:
+  explicit Canceller(TCustomDecoder& ADecoder)
+      : FThread([this, &ADecoder] {
+          while (!FStop) {
+            ADecoder.Interrupt();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          }
+        }) {}
+  ~Canceller() {
+    FStop = true;
+    FThread.join();
+  }
 
  private:
-  int FSocket = -1;
-  int FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::thread FThread;
 };
 
-TEST_F(DecoderTest, AStalledNetworkOpenEndsAtTheReadTimeout) {
-  SilentServer server;
-  LogCapture log;
-  Decoder.SetReadTimeout(1000);
-  // A watchdog cancels the open should the time-out not work, so the test cannot hang.
-  std::atomic<bool> done{false};
-  std::thread watchdog([&] {
-    for (int i = 0; i < 300 && !done; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (!done) Decoder.Interrupt();
-  });
-  auto start = std::chrono::steady_clock::now();
-  bool loaded = Decoder.LoadFile("http://127.0.0.1:" + std::to_string(server.Port()) + "/clip.mp4");
-  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  done = true;
-  watchdog.join();
-  EXPECT_FALSE(loaded);
-  EXPECT_TRUE(log.Has(llInfo, "connecting/reading timeout")) << "took " << seconds << " s";
-  EXPECT_FALSE(log.Has(llInfo, "connecting/reading canceled"));
-  ExpectNoInput();
+// A stalled open ends at the read time-out, or, without one, when the caller cancels it.
+TEST_F(DecoderTest, AStalledNetworkOpenEndsAtTheReadTimeoutOrWhenCanceled) {
+  struct Case {
+    int32_t timeout;
+    const char* logged;
+    const char* notLogged;
+  } cases[] = {
+      {1000, "connecting/reading timeout", "connecting/reading canceled"},
+      {0, "connecting/reading canceled", "connecting/reading timeout"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.timeout);
+    kivtest::LoopbackServer server;
+    LogCapture log;
+    Decoder.SetReadTimeout(c.timeout);
+    // Should neither work, the server hangs up after a while, so the test cannot hang.
+    kivtest::Watchdog watchdog(30, [&] { server.Hangup(); });
+    std::optional<Canceller> canceller;
+    if (c.timeout == 0) canceller.emplace(Decoder);
+    EXPECT_FALSE(Decoder.LoadFile(server.Url("/clip.mp4")));
+    canceller.reset();
+    EXPECT_FALSE(watchdog.Stop()) << "the open did not end by itself";
+    EXPECT_TRUE(log.Has(llInfo, c.logged));
+    EXPECT_FALSE(log.Has(llInfo, c.notLogged));
+    ExpectNoInput();
+  }
+}
+
+// A server that sends the first half of a transport stream and then goes silent: every call
+// that reads ends at the read time-out, or without one when the caller cancels it, and not
+// only the first.
+TEST(StalledNetworkTest, EveryReadingCallEndsAtTheReadTimeoutOrWhenCanceled) {
+  std::ifstream in(MediaFile("programs.ts"), std::ios::binary);
+  const std::string clip((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(clip.empty());
+  using TOperation = std::function<bool(TKivDecoder&)>;
+  struct Call {
+    const char* name;
+    TOperation run;  // one call: false when it failed
+    int count;       // how many calls at most
+  } calls[] = {
+      {"Decode", [](TKivDecoder& d) { return d.Decode(-1); }, 1000},
+      {"DecodeAudio", [](TKivDecoder& d) { return d.DecodeAudio(-1); }, 1000},
+      {"Decode(dtBoth)", [](TKivDecoder& d) { return d.Decode(dtBoth) != drError; }, 1000},
+      {"Seek", [](TKivDecoder& d) { return d.Seek(1900000); }, 1},  // into the missing half
+  };
+  for (const int32_t timeout : {1000, 0}) {
+    for (const Call& call : calls) {
+      SCOPED_TRACE(std::string(call.name) + " with ReadTimeout " + std::to_string(timeout));
+      kivtest::LoopbackServer server(
+          kivtest::LoopbackServer::HttpHeader(clip.size(), "video/MP2T") +
+          clip.substr(0, clip.size() / 2));
+      kivtest::Watchdog watchdog(60, [&] { server.Hangup(); });
+      TKivDecoder decoder;
+      ASSERT_TRUE(decoder.LoadAVLib("")) << decoder.LastErrMsg();
+      // The probing stops well inside the half that arrives.
+      ASSERT_TRUE(decoder.opt_default("analyzeduration", "400000"));
+      decoder.SetReadTimeout(1000);
+      ASSERT_TRUE(decoder.LoadFile(server.Url("/clip.ts"))) << decoder.LastErrMsg();
+      decoder.SetReadTimeout(timeout);
+      LogCapture log;
+      std::optional<Canceller> canceller;
+      if (timeout == 0) canceller.emplace(decoder);
+      // Calls go on until one fails, or as many as are needed to reach the missing half.
+      int succeeded = 0;
+      while (succeeded < call.count && call.run(decoder)) ++succeeded;
+      canceller.reset();
+      EXPECT_FALSE(watchdog.Stop()) << "a call did not end by itself after " << succeeded;
+      EXPECT_TRUE(log.Has(
+          llInfo, timeout > 0 ? "connecting/reading timeout" : "connecting/reading canceled"));
+    }
+  }
 }
 
 }  // namespace

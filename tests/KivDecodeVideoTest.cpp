@@ -1,24 +1,26 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <tuple>
 
-#include "FrameReference.h"
+#include "FrameCrc.h"
 #include "KivDecode.h"
 #include "LogCapture.h"
 #include "TestSupport.h"
 
 using namespace kiv;
+using kivtest::HeldChecksum;
 using kivtest::MediaFile;
+using kivtest::ReadReference;
+using kivtest::Reference;
 
 namespace {
-
-using Reference = kivtest::FrameReference;
-using kivtest::HeldChecksum;
-
-Reference ReadReference(const std::string& AClip) { return kivtest::ReadFrameReference(AClip); }
 
 class VideoTest : public ::testing::Test {
  protected:
@@ -215,6 +217,74 @@ TEST_F(VideoTest, PicturesGoOutAsBitmaps) {
   Decoder.SetBitmapBitsPixel(24);
   ASSERT_TRUE(Decoder.CopyToBitmap(bitmap));
   EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+}
+
+// Puts every block that the library allocates through av_malloc right before a page that
+// cannot be read, so that the libraries reading past the end of one stop the process.
+class GuardedAllocations {
+ public:
+  GuardedAllocations() {
+    RealFree = av::av_free;
+    RealMalloc = av::av_malloc;
+    av::av_malloc = &Malloc;
+    av::av_free = &Free;
+  }
+  ~GuardedAllocations() {
+    av::av_malloc = RealMalloc;
+    av::av_free = RealFree;
+  }
+  GuardedAllocations(const GuardedAllocations&) = delete;
+  GuardedAllocations& operator=(const GuardedAllocations&) = delete;
+
+ private:
+  struct Mapping {
+    void* Base;
+    size_t Length;
+  };
+  static void* Malloc(size_t ASize) {
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const size_t data = (ASize + page - 1) / page * page;
+    void* base =
+        mmap(nullptr, data + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return nullptr;
+    uint8_t* guard = static_cast<uint8_t*>(base) + data;
+    mprotect(guard, page, PROT_NONE);
+    // The block ends at the guard page, at the alignment av_malloc promises (which the
+    // picture sizes used here are multiples of).
+    auto* block = reinterpret_cast<uint8_t*>(uintptr_t(guard - ASize) & ~uintptr_t(63));
+    Blocks[block] = {base, data + page};
+    return block;
+  }
+  static void Free(void* ABlock) {
+    auto found = Blocks.find(ABlock);
+    if (found == Blocks.end()) return RealFree(ABlock);
+    munmap(found->second.Base, found->second.Length);
+    Blocks.erase(found);
+  }
+  static inline decltype(av::av_malloc) RealMalloc = nullptr;
+  static inline decltype(av::av_free) RealFree = nullptr;
+  static inline std::map<void*, Mapping> Blocks;
+};
+
+// The converter reads the held picture, and converts back from its RGB picture, with the
+// scaler's vector code, which reads a few bytes past the last pixel.
+TEST(BitmapReadsTest, PicturesOfEveryFormatGoOutAtEveryDepthWithinTheirBuffers) {
+  GuardedAllocations guarded;
+  for (const char* file : {"picture.png", "picture.jpg", "h264_bframes.mp4"}) {
+    TKivDecoder decoder;
+    ASSERT_TRUE(decoder.LoadAVLib(""));
+    ASSERT_TRUE(decoder.LoadFile(MediaFile(file))) << decoder.LastErrMsg();
+    ASSERT_TRUE(decoder.Decode(-1)) << decoder.LastErrMsg();
+    for (int depth : {8, 15, 16, 24, 32}) {
+      SCOPED_TRACE(std::string(file) + " at " + std::to_string(depth) + " bits");
+      decoder.SetBitmapBitsPixel(depth);
+      TBitmap bitmap;
+      ASSERT_TRUE(decoder.CopyToBitmap(bitmap)) << decoder.LastErrMsg();
+      EXPECT_EQ(bitmap.Width(), 320);
+      EXPECT_EQ(bitmap.Height(), 240);
+      ASSERT_NE(decoder.GetBitmapPtr(), nullptr) << decoder.LastErrMsg();
+    }
+  }
 }
 
 TEST_F(VideoTest, SeekDropsThePictureAndRemembersItsTime) {

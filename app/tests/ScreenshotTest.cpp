@@ -2,6 +2,8 @@
 // PNG of its window showing the file's first picture.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QColor>
 #include <QImage>
 #include <QProcess>
@@ -49,6 +51,32 @@ TEST(ScreenshotTest, TheWindowShowsTheFirstPictureUnderX) {
     }
   EXPECT_GT(double(differing) / total, 0.75);
   EXPECT_GT(colours.size(), 100);
+}
+
+// The layout the program is shipped in: a LibAV folder beside it holds the media libraries.
+// It opens a file from there and, at the end, releases them at its shutdown.
+TEST(ScreenshotTest, AProgramWithALibAVFolderBesideItShowsAPictureAndEndsNormally) {
+  kivtest::TempDir dir("LibAV");
+  kivtest::LinkMediaLibraries(dir.Path());
+  // A copy, not a link: the program finds its folder through its own resolved path.
+  const std::string program = dir.Path() + "/../framebrowser";
+  std::filesystem::copy_file(FRAMEBROWSER_EXE, program);
+  const std::string png = dir.Path() + "/../window.png";
+
+  QProcess run;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("HOME", QString::fromStdString(dir.Path()));
+  run.setProcessEnvironment(environment);
+  run.setProcessChannelMode(QProcess::ForwardedChannels);
+  run.start(QString::fromStdString(program),
+            {QString::fromStdString(kivtest::MediaFile("h264_bframes.mp4")), "--screenshot",
+             QString::fromStdString(png)});
+  ASSERT_TRUE(run.waitForStarted());
+  ASSERT_TRUE(run.waitForFinished(120000));
+  EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(run.exitCode(), 0);
+  EXPECT_FALSE(QImage(QString::fromStdString(png)).isNull());
 }
 
 }  // namespace

@@ -11,9 +11,7 @@
 
 namespace {
 
-std::string InputFile() {
-  return "/dev/shm/kiv-fuzz-" + std::to_string(getpid()) + ".bin";
-}
+std::string InputFile() { return "/dev/shm/kiv-fuzz-" + std::to_string(getpid()) + ".bin"; }
 
 }  // namespace
 
@@ -26,13 +24,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// The input's last bytes pick a filter description and an option; the rest is the file.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   static const std::string name = InputFile();
+  kiv::TKivDecoder decoder;
+  const size_t fileSize = kivfuzz::ApplySettings(decoder, AData, ASize);
   FILE* file = std::fopen(name.c_str(), "wb");
   if (!file) return 0;
-  std::fwrite(AData, 1, ASize, file);
+  std::fwrite(AData, 1, fileSize, file);
   std::fclose(file);
-  kiv::TKivDecoder decoder;
   kivfuzz::DriveDecoder(decoder, name);
   return 0;
 }

@@ -1,5 +1,5 @@
-// What the ffmpeg tool decoded from a test clip (its framecrc file: one Adler-32 checksum and
-// time per picture, in display order), and the same checksum of a held picture.
+// What the ffmpeg tool made of a clip (its framecrc output, written by make-test-media) and the
+// same checksum over a picture the decoder holds.
 #pragma once
 
 #include <cstdint>
@@ -13,21 +13,23 @@
 
 namespace kivtest {
 
-struct FrameReference {
+// One Adler-32 checksum and time per picture, in the tool's output order.
+struct Reference {
   std::vector<uint32_t> Checksums;
   std::vector<int64_t> Times;  // in the reference's time base
   AVRational TimeBase{1, 1};
 
-  // Microseconds of picture AIndex from the start of the file (written with the stream's own
-  // time base, so that these are the container's times).
+  // Microseconds of picture AIndex from the start of the file (the references are written
+  // with the stream's own time base, so that these are the container's times).
   int64_t Time(size_t AIndex) const {
     return kiv::av::av_rescale_q(Times[AIndex], TimeBase, {1, 1000000});
   }
 };
 
-inline FrameReference ReadFrameReference(const std::string& AClip) {
-  FrameReference ref;
-  std::ifstream in(MediaFile(AClip + ".framecrc"));
+// The reference of a clip, "CLIP.framecrc", or of a clip through a filter, "CLIP.NAME.framecrc".
+inline Reference ReadReference(const std::string& AClip, const std::string& AName = "") {
+  Reference ref;
+  std::ifstream in(MediaFile(AClip + (AName.empty() ? "" : "." + AName) + ".framecrc"));
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("#tb 0: ", 0) == 0) {
@@ -56,6 +58,7 @@ inline uint32_t Adler32(const uint8_t* AData, size_t ASize) {
   return (b << 16) | a;
 }
 
+// The checksum of the held picture, its planes packed as the reference packs them.
 inline uint32_t HeldChecksum(const kiv::TFrameInfo& AInfo) {
   int size = kiv::av::av_image_get_buffer_size(AInfo.PixFmt, AInfo.Width, AInfo.Height, 1);
   return Adler32(AInfo.Buffer, size_t(size));
