@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,9 +18,9 @@
 #include "TestSupport.h"
 
 using namespace kiv;
-using kivtest::Reference;
 using kivtest::HeldChecksum;
 using kivtest::MediaFile;
+using kivtest::Reference;
 
 namespace {
 
@@ -50,14 +51,24 @@ int KeyFrameCount(const std::string& AClip) {
   return count;
 }
 
-class NavigationTest : public ::testing::TestWithParam<const char*> {
+// Budgets of the decoded-picture cache each clip runs with: the default, none, and less than
+// one group of pictures (a few small pictures), which evicts all the time.
+constexpr int64_t DefaultBudget = -1;
+constexpr int64_t SmallBudget = 200000;
+const int64_t CacheBudgets[] = {DefaultBudget, 0, SmallBudget};
+
+class NavigationTest : public ::testing::TestWithParam<std::tuple<const char*, int64_t>> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Decoder.LoadAVLib("")) << Decoder.LastErrMsg();
-    Ref = kivtest::ReadReference(GetParam());
+    if (std::get<1>(GetParam()) != DefaultBudget)
+      Decoder.SetPictureCacheBudget(std::get<1>(GetParam()));
+    Ref = kivtest::ReadReference(Clip());
     ASSERT_FALSE(Ref.Checksums.empty());
-    ASSERT_TRUE(Decoder.LoadFile(MediaFile(GetParam()))) << Decoder.LastErrMsg();
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile(Clip()))) << Decoder.LastErrMsg();
   }
+
+  static std::string Clip() { return std::get<0>(GetParam()); }
 
   int64_t Pictures() const { return int64_t(Ref.Checksums.size()); }
 
@@ -104,7 +115,7 @@ TEST_P(NavigationTest, KeyFrameStepsVisitEveryKeyFrameBothWays) {
   EXPECT_EQ(Decoder.LastErrMsg(),
             "TKivDecoder.DecodeNextKeyFrame(): no key frame after the current picture.");
   ExpectPicture(forward.back(), "after the last key frame");
-  EXPECT_EQ(int(forward.size()), KeyFrameCount(GetParam()));
+  EXPECT_EQ(int(forward.size()), KeyFrameCount(Clip()));
 
   // From the last picture back: every key frame before it, then the first one stays.
   ASSERT_TRUE(Decoder.DecodeFrame(Pictures() - 1)) << Decoder.LastErrMsg();
@@ -162,9 +173,71 @@ TEST_P(NavigationTest, SliderTargetsShowTheFirstPictureAtOrAfterThem) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, NavigationTest, ::testing::ValuesIn(NavigationClips),
+// Steps of every kind in random order, against the reference, whatever the cache holds.
+TEST_P(NavigationTest, ARandomWalkOfStepsLandsOnEveryPictureExactly) {
+  ASSERT_TRUE(Decoder.Decode(-1));
+  std::vector<bool> isKey;
+  for (int64_t n = 0; n < Pictures(); ++n) {
+    TFrameIndexEntry entry;
+    ASSERT_TRUE(Decoder.FrameIndexEntry(n, entry));
+    isKey.push_back(entry.IsKeyFrame);
+  }
+  auto nextKey = [&](int64_t AFrom) {
+    for (int64_t n = AFrom + 1; n < Pictures(); ++n)
+      if (isKey[size_t(n)]) return n;
+    return AFrom;  // none: the step fails and keeps the picture
+  };
+  auto previousKey = [&](int64_t AFrom) {
+    for (int64_t n = AFrom - 1; n >= 0; --n)
+      if (isKey[size_t(n)]) return n;
+    return nextKey(-1);
+  };
+  std::mt19937 random(11);
+  int64_t current = 0;
+  for (int i = 0; i < 300; ++i) {
+    const int kind = int(random() % 5);
+    std::string step;
+    switch (kind) {
+      case 0:
+        step = "Decode";
+        if (Decoder.Decode(-1)) ++current;
+        break;
+      case 1:
+        step = "DecodePreviousFrame";
+        ASSERT_TRUE(Decoder.DecodePreviousFrame(-1)) << Decoder.LastErrMsg();
+        current = std::max<int64_t>(current - 1, 0);
+        break;
+      case 2:
+        step = "DecodeNextKeyFrame";
+        Decoder.DecodeNextKeyFrame(-1);
+        current = nextKey(current);
+        break;
+      case 3:
+        step = "DecodePreviousKeyFrame";
+        ASSERT_TRUE(Decoder.DecodePreviousKeyFrame(-1)) << Decoder.LastErrMsg();
+        current = previousKey(current);
+        break;
+      default:
+        current = int64_t(random() % uint64_t(Pictures()));
+        step = "DecodeFrame(" + std::to_string(current) + ")";
+        ASSERT_TRUE(Decoder.DecodeFrame(current)) << Decoder.LastErrMsg();
+        break;
+    }
+    ExpectPicture(current, "step " + std::to_string(i) + ", " + step);
+    if (HasFatalFailure()) return;
+    EXPECT_LE(Decoder.PictureCache().Bytes(), Decoder.PictureCacheBudget());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, NavigationTest,
+                         ::testing::Combine(::testing::ValuesIn(NavigationClips),
+                                            ::testing::ValuesIn(CacheBudgets)),
                          [](const auto& AInfo) {
-                           std::string name = AInfo.param;
+                           const int64_t budget = std::get<1>(AInfo.param);
+                           std::string name = std::string(std::get<0>(AInfo.param)) +
+                                              (budget == DefaultBudget ? "_cached"
+                                               : budget == 0           ? "_uncached"
+                                                                       : "_small_cache");
                            std::replace_if(
                                name.begin(), name.end(), [](char c) { return !isalnum(c); }, '_');
                            return name;
