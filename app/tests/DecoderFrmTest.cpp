@@ -605,4 +605,26 @@ TEST_F(DecoderFrmTest, SavingStartsInTheOpenedFilesFolderAndThePaneClears) {
   EXPECT_EQ(Window.mmoLog->toPlainText(), "");
 }
 
+// ctest runs this once more on a screen scaled to 200 % (DecoderFrmHiDpiTest); on an
+// unscaled screen there is nothing to see.
+TEST_F(DecoderFrmTest, ThePictureIsDrawnAtTheScreensResolution) {
+  Window.show();
+  QCoreApplication::processEvents();
+  const qreal ratio = Window.Image1->devicePixelRatioF();
+  if (ratio < 2) GTEST_SKIP() << "the screen is not scaled";
+  Open("h264_bframes.mp4");
+  const QImage& surface = Window.Image1->Surface();
+  EXPECT_EQ(surface.size(), QSize(340, 304) * ratio) << "one surface pixel per screen pixel";
+  EXPECT_EQ(surface.devicePixelRatio(), ratio);
+  // Placed as on an unscaled screen: the width fills, 24 units above and below.
+  EXPECT_EQ(surface.pixelColor(int(170 * ratio), int(23 * ratio)), Background);
+  EXPECT_NE(surface.pixelColor(int(170 * ratio), int(25 * ratio)), Background);
+  // The 320 pixels of a row are spread over 680 screen pixels, not doubled from 340.
+  const int y = int(150 * ratio);
+  int pairs = 0, equal = 0;
+  for (int x = 0; x + 1 < surface.width(); x += 2, ++pairs)
+    if (surface.pixel(x, y) == surface.pixel(x + 1, y)) ++equal;
+  EXPECT_LT(equal, pairs * 0.9);
+}
+
 }  // namespace
