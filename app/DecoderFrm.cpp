@@ -277,13 +277,15 @@ void TfrmDecoder::ApplyAnchors() {
   }
 }
 
+std::string TfrmDecoder::Caption() const {
+  return kiv::Format("Demo of KivDecoder %s - Morlenta", FKivDecoder->Version().c_str());
+}
+
 void TfrmDecoder::FormCreate() {
-  const std::string version = FKivDecoder->Version();
   // The application's title would be the task-bar text; the main window owns the task-bar
   // entry here, and Qt would append an application display name to every window title, so
   // the caption alone carries it.
-  setWindowTitle(
-      QString::fromStdString(kiv::Format("Demo of KivDecoder %s - Morlenta", version.c_str())));
+  setWindowTitle(QString::fromStdString(Caption()));
 
   WebSiteAddress = MakerWebSiteAddress();
   mmoLog->setPlainText(QString::fromStdString(WebSiteAddress) + "\n");
@@ -494,9 +496,7 @@ bool TfrmDecoder::OpenMediaFile(const QString& AFileName) {
   if (!LoadLibraries()) return false;
   FOpenedFileName = AFileName;
   ResetView();
-  const std::string caption =
-      kiv::Format("Demo of KivDecoder %s - Morlenta", FKivDecoder->Version().c_str());
-  setWindowTitle(QString::fromStdString(caption));
+  setWindowTitle(QString::fromStdString(Caption()));
   // Opening reads the whole stream description; a slow source may take a while.
   bool loaded = false;
   RunBusy([&] { loaded = FKivDecoder->LoadFile(AFileName.toStdString(), ""); });
@@ -506,7 +506,7 @@ bool TfrmDecoder::OpenMediaFile(const QString& AFileName) {
     AppendLine("");
     return false;
   }
-  setWindowTitle(QString::fromStdString(WindowCaption(caption, AFileName.toStdString())));
+  setWindowTitle(QString::fromStdString(WindowCaption(Caption(), AFileName.toStdString())));
   AppendLine("***KivDecoder.FileInfoText");
   std::string report = TrimText(FKivDecoder->FileInfoText());
   while (!report.empty()) {

@@ -136,6 +136,8 @@ class TfrmDecoder : public QWidget {
 
  private:
   void FormCreate();
+  // The window's caption without a file.
+  std::string Caption() const;
   void FormResize();
   void FormDestroy();
   void KivLoggerLog(kiv::TComponent* Sender, int32_t AThreadID, kiv::TLogLevel ALogLevel,
