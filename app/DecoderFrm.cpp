@@ -1,12 +1,19 @@
 #include "DecoderFrm.h"
 
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -15,13 +22,18 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStyleOptionSlider>
+#include <QTextEdit>
+#include <QTimer>
 #include <QUrl>
+#include <climits>
 #include <functional>
 
 #include "FrameLogic.h"
+#include "GoToTarget.h"
 #include "MakerInfo.h"
 #include "MyUtils.h"
 #include "PictureFiles.h"
+#include "ZoomView.h"
 
 namespace framebrowser {
 
@@ -30,8 +42,17 @@ namespace {
 // The maker's web site address; chosen when the window is created.
 std::string WebSiteAddress;
 
+// The designed client area of the buttons, the panes and the slider; the status line lies
+// below it.
 constexpr int DesignWidth = 681;
 constexpr int DesignHeight = 408;
+constexpr int WindowHeight = DesignHeight + TfrmDecoder::StatusLineHeight;
+// Room the actual-size view leaves on the screen for its title bar and borders.
+const QSize ViewFrameAllowance(32, 64);
+// How often the status line looks at the frame index while it is being built (ms).
+constexpr int IndexPollInterval = 200;
+const char* const WorkingText = "Working...";
+const char* const EndOfStreamText = "End of stream";
 const QColor SurfaceColor(166, 202, 240);
 
 const char* const OpenFilter =
@@ -69,9 +90,16 @@ class TFinally {
   std::function<void()> FWork;
 };
 
-// Draws a slider without its thumb while the slider is disabled.
+// Draws a slider without its thumb while the slider is disabled; a click on its track moves
+// the slider to the clicked point rather than by one page.
 class TThumbStyle : public QProxyStyle {
  public:
+  int styleHint(StyleHint AHint, const QStyleOption* AOption, const QWidget* AWidget,
+                QStyleHintReturn* AReturn) const override {
+    if (AHint == SH_Slider_AbsoluteSetButtons) return Qt::LeftButton;
+    return QProxyStyle::styleHint(AHint, AOption, AWidget, AReturn);
+  }
+
   void drawComplexControl(ComplexControl AControl, const QStyleOptionComplex* AOption,
                           QPainter* APainter, const QWidget* AWidget) const override {
     if (AControl == CC_Slider && !(AOption->state & State_Enabled)) {
@@ -91,6 +119,12 @@ class TThumbStyle : public QProxyStyle {
 // ---- picture area and slider
 
 TPictureArea::TPictureArea(QWidget* AParent) : QWidget(AParent) {}
+
+void TPictureArea::NewSurface() {
+  const qreal ratio = devicePixelRatioF();
+  FSurface = QImage(size() * ratio, QImage::Format_RGB32);
+  FSurface.setDevicePixelRatio(ratio);
+}
 
 void TPictureArea::paintEvent(QPaintEvent* /*AEvent*/) {
   QPainter painter(this);
@@ -125,7 +159,7 @@ TfrmDecoder::TfrmDecoder(QWidget* AParent) : QWidget(AParent) {
   face.setColor(QPalette::Window, face.color(QPalette::Button));
   setPalette(face);
   setAutoFillBackground(true);
-  resize(DesignWidth, DesignHeight);
+  resize(DesignWidth, WindowHeight);
 
   auto button = [this](const char* AText, int ALeft, int AWidth) {
     auto* b = new QPushButton(AText, this);
@@ -170,6 +204,23 @@ TfrmDecoder::TfrmDecoder(QWidget* AParent) : QWidget(AParent) {
   TrackBar1->setValue(0);
   TrackBar1->setTickPosition(QSlider::TicksBelow);
 
+  lblFrameStatus = new QLabel(this);
+  Place(lblFrameStatus, 16, DesignHeight, 440, StatusLineHeight - 3, akLeft | akBottom);
+  lblState = new QLabel(this);
+  Place(lblState, 460, DesignHeight, 207, StatusLineHeight - 3, akRight | akBottom);
+  lblState->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  FIndexTimer = new QTimer(this);
+  FIndexTimer->setInterval(IndexPollInterval);
+  connect(FIndexTimer, &QTimer::timeout, this, &TfrmDecoder::PollFrameIndex);
+
+  mmoLog->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(mmoLog, &QWidget::customContextMenuRequested, this, [this](const QPoint& APos) {
+    std::unique_ptr<QMenu> menu(mmoLog->createStandardContextMenu());
+    menu->addSeparator();
+    menu->addAction("Clear", this, &TfrmDecoder::ClearLog);
+    menu->exec(mmoLog->mapToGlobal(APos));
+  });
+
   QWidget* tabOrder[] = {btnOpen,     btnSave,       btnNextFrame, btnPreviousFrame,
                          btnNextKF,   btnPreviousKF, btnWebSite,   btnExit,
                          cboLogLevel, mmoLog,        TrackBar1};
@@ -193,6 +244,8 @@ TfrmDecoder::TfrmDecoder(QWidget* AParent) : QWidget(AParent) {
   setAcceptDrops(true);
   FormCreate();
   FCreated = true;
+  // The keys act whichever of the window's widgets has the focus.
+  qApp->installEventFilter(this);
 }
 
 TfrmDecoder::~TfrmDecoder() { FormDestroy(); }
@@ -204,7 +257,7 @@ void TfrmDecoder::Place(QWidget* AWidget, int ALeft, int ATop, int AWidth, int A
 }
 
 void TfrmDecoder::ApplyAnchors() {
-  const int dx = width() - DesignWidth, dy = height() - DesignHeight;
+  const int dx = width() - DesignWidth, dy = height() - WindowHeight;
   for (const TAnchoredWidget& item : FAnchored) {
     QRect r = item.Design;
     auto follow = [](int& AStart, int& ALength, int ADelta, bool AStartEdge, bool AEndEdge) {
@@ -224,13 +277,15 @@ void TfrmDecoder::ApplyAnchors() {
   }
 }
 
+std::string TfrmDecoder::Caption() const {
+  return kiv::Format("Demo of KivDecoder %s - Morlenta", FKivDecoder->Version().c_str());
+}
+
 void TfrmDecoder::FormCreate() {
-  const std::string version = FKivDecoder->Version();
   // The application's title would be the task-bar text; the main window owns the task-bar
   // entry here, and Qt would append an application display name to every window title, so
   // the caption alone carries it.
-  setWindowTitle(
-      QString::fromStdString(kiv::Format("Demo of KivDecoder %s - Morlenta", version.c_str())));
+  setWindowTitle(QString::fromStdString(Caption()));
 
   WebSiteAddress = MakerWebSiteAddress();
   mmoLog->setPlainText(QString::fromStdString(WebSiteAddress) + "\n");
@@ -251,13 +306,13 @@ void TfrmDecoder::FormCreate() {
   SavePictureDialog1->setDefaultSuffix("bmp");
 
   FBitmap = kiv::TBitmap();
-  Image1->Surface() = QImage(Image1->size(), QImage::Format_RGB32);
+  Image1->NewSurface();
   ResetView();
 }
 
 void TfrmDecoder::FormResize() {
   UpdateTrackBar();
-  Image1->Surface() = QImage(Image1->size(), QImage::Format_RGB32);
+  Image1->NewSurface();
   ClearSurface();
   if (FBitmap.Width() > 0)
     DrawFitted(Image1->Surface(), FBitmap);
@@ -300,6 +355,15 @@ void TfrmDecoder::ResetView() {
   UpdateTrackBar();
   lblPTS->setText(QString::fromStdString(FormatPTS(0)));
   lblPTS->adjustSize();
+  FEstimatedFrames = 0;
+  FExactFrames = false;
+  FPictureSAR = {0, 1};
+  FHasStatus = false;
+  FEndOfStream = false;
+  FNotice.clear();
+  FIndexTimer->stop();
+  UpdateFrameStatus();
+  UpdateState();
 }
 
 void TfrmDecoder::UpdateTrackBar() {
@@ -315,23 +379,48 @@ void TfrmDecoder::UpdateTrackBar() {
 }
 
 void TfrmDecoder::ShowFrame() {
-  const int64_t pts = FKivDecoder->FrameInfo().PTS;
+  PollFrameIndex();
+  const kiv::TFrameInfo& frame = FKivDecoder->FrameInfo();
+  const int64_t pts = frame.PTS;
   FCurrentPTS = pts == AV_NOPTS_VALUE ? 0 : pts;
   lblPTS->setText(QString::fromStdString(FormatPTS(FCurrentPTS)));
   lblPTS->adjustSize();
-  if (!FChanging && FDuration > 0) {
-    FChanging = true;
-    TFinally done([this] { FChanging = false; });
-    TrackBar1->setValue(SliderPositionOf(FCurrentPTS, FDuration, TrackBar1->maximum()));
-    // The slider now stands at the picture on show: the next one-step move steps from here.
-    FLastPosition = TrackBar1->value();
+  MoveSliderTo(FCurrentPTS);
+
+  FStatus.Number = FKivDecoder->FrameNumber();
+  FStatus.PictureType = frame.PictureType;
+  FStatus.IsKeyFrame = frame.IsKeyFrame;
+  FStatus.PTS = frame.PTS;
+  FStatus.TimeBase = {0, 1};
+  FPictureSAR = {0, 1};
+  const AVFormatContext* context = FKivDecoder->FileHandle();
+  if (context && frame.StreamIndex >= 0 && unsigned(frame.StreamIndex) < context->nb_streams) {
+    const AVStream* stream = context->streams[frame.StreamIndex];
+    FStatus.TimeBase = stream->time_base;
+    FPictureSAR = FKivDecoder->GetVideoStreamInfos(frame.StreamIndex).SAR;
   }
+  FHasStatus = true;
+  ++FPicturesShown;
+  FEndOfStream = false;
+  FNotice.clear();
+  UpdateFrameStatus();
+  UpdateState();
+
   if (FKivDecoder->CopyToBitmap(FBitmap)) {
     DrawFitted(Image1->Surface(), FBitmap);
     Image1->update();
   } else {
     AppendFailure("***CopyToBitmap failed: ");
   }
+}
+
+void TfrmDecoder::MoveSliderTo(int64_t APTS) {
+  if (FChanging || FDuration <= 0) return;
+  FChanging = true;
+  TFinally done([this] { FChanging = false; });
+  TrackBar1->setValue(SliderPositionOf(APTS, FDuration, TrackBar1->maximum()));
+  // The slider now stands at the picture on show: the next one-step move steps from here.
+  FLastPosition = TrackBar1->value();
 }
 
 void TfrmDecoder::SeekTo(int64_t APTS) {
@@ -348,7 +437,7 @@ void TfrmDecoder::SeekTo(int64_t APTS) {
   bool decoded = false;
   for (;;) {
     if (!FKivDecoder->Decode(-1)) {
-      AppendFailure("***Decode failed: ");
+      DecodeFailed();
       // A target behind the last picture ends at the end of the stream: show the last
       // picture reached rather than leave the one from before the seek on show.
       if (!decoded) return;
@@ -364,7 +453,14 @@ void TfrmDecoder::ShowDecoded(bool ADecoded) {
   if (ADecoded)
     ShowFrame();
   else
-    AppendFailure("***Decode failed: ");
+    DecodeFailed();
+}
+
+void TfrmDecoder::DecodeFailed() {
+  AppendFailure("***Decode failed: ");
+  // Running into the end of the stream is where the pictures end, not a fault.
+  FEndOfStream = FKivDecoder->Eof();
+  UpdateState();
 }
 
 void TfrmDecoder::DecodeNext() { ShowDecoded(FKivDecoder->Decode(-1)); }
@@ -373,8 +469,11 @@ void TfrmDecoder::DecodePrevious() { ShowDecoded(FKivDecoder->DecodePreviousFram
 
 void TfrmDecoder::DrawFitted(QImage& ASurface, const kiv::TBitmap& ABitmap) {
   if (int64_t(ABitmap.Width()) * ABitmap.Height() == 0) return;
-  const kiv::TRect target =
-      FitRect(ABitmap.ClipRect(), {0, 0, ASurface.width(), ASurface.height()});
+  // The picture takes its display shape (non-square pixels widened or narrowed); the surface
+  // is measured in the window's units while it holds the screen's pixels.
+  const QSize surface = ASurface.deviceIndependentSize().toSize();
+  const kiv::TRect target = FitRect(DisplayBounds(ABitmap.Width(), ABitmap.Height(), FPictureSAR),
+                                    {0, 0, surface.width(), surface.height()});
   if (target.Right <= target.Left || target.Bottom <= target.Top) return;
   QPainter painter(&ASurface);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -397,12 +496,17 @@ bool TfrmDecoder::OpenMediaFile(const QString& AFileName) {
   if (!LoadLibraries()) return false;
   FOpenedFileName = AFileName;
   ResetView();
-  if (!FKivDecoder->LoadFile(AFileName.toStdString(), "")) {
+  setWindowTitle(QString::fromStdString(Caption()));
+  // Opening reads the whole stream description; a slow source may take a while.
+  bool loaded = false;
+  RunBusy([&] { loaded = FKivDecoder->LoadFile(AFileName.toStdString(), ""); });
+  if (!loaded) {
     AppendLine("");
     AppendFailure("***File load error: ");
     AppendLine("");
     return false;
   }
+  setWindowTitle(QString::fromStdString(WindowCaption(Caption(), AFileName.toStdString())));
   AppendLine("***KivDecoder.FileInfoText");
   std::string report = TrimText(FKivDecoder->FileInfoText());
   while (!report.empty()) {
@@ -432,9 +536,12 @@ bool TfrmDecoder::OpenMediaFile(const QString& AFileName) {
       else if (hasDuration)
         FFrames = EstimateFrameCount(info.Duration, video.FrameRate);
     }
+    FEstimatedFrames = FFrames;
+    if (FKivDecoder->FrameIndex()) FIndexTimer->start();
     DecodeNext();
   }
   UpdateTrackBar();
+  PollFrameIndex();
   return true;
 }
 
@@ -501,15 +608,31 @@ std::unique_ptr<QDialog> TfrmDecoder::CreateActualSizeView() {
   closer->setGeometry(0, 0, 0, 0);
   closer->setDefault(true);
   connect(closer, &QPushButton::clicked, dialog, &QDialog::accept);
-  auto* picture = new TPictureArea(dialog);
-  picture->setGeometry(0, 0, FBitmap.Width(), FBitmap.Height());
-  picture->Surface() = BitmapToImage(FBitmap);
-  connect(picture, &TPictureArea::Clicked, dialog, &QDialog::accept);
-  dialog->setWindowTitle(QString::fromStdString(kiv::Format(
-      "%dx%d @ %s", FBitmap.Width(), FBitmap.Height(), FormatPTS(FCurrentPTS).c_str())));
-  dialog->setFixedSize(FBitmap.Width(), FBitmap.Height());
-  if (QScreen* screen = this->screen())
-    dialog->move(screen->availableGeometry().center() - dialog->rect().center());
+  auto* picture = new TZoomView(dialog);
+  picture->SetImage(BitmapToImage(FBitmap));
+  connect(picture, &TZoomView::Clicked, dialog, &QDialog::accept);
+  const std::string caption =
+      kiv::Format("%dx%d @ %s", FBitmap.Width(), FBitmap.Height(), FormatPTS(FCurrentPTS).c_str());
+  dialog->setWindowTitle(QString::fromStdString(caption));
+  // The caption also tells the zoom (when it is not 100 %) and the pixel under the pointer.
+  auto retitle = [dialog, picture, caption] {
+    std::string title = caption;
+    if (std::abs(picture->Zoom() - 1.0) > 1e-9) title += "  " + ZoomText(picture->Zoom());
+    if (const QPoint pixel = picture->Pixel(); pixel.x() >= 0)
+      title += "  " + PixelText(pixel, picture->Image().pixel(pixel));
+    dialog->setWindowTitle(QString::fromStdString(title));
+  };
+  connect(picture, &TZoomView::ZoomChanged, dialog, retitle);
+  connect(picture, &TZoomView::PixelChanged, dialog, retitle);
+  // At its actual size as far as the screen holds it; the rest is scrolled to.
+  QSize client(FBitmap.Width(), FBitmap.Height());
+  QScreen* screen = this->screen();
+  if (screen)
+    client = BoundedViewSize(client, screen->availableGeometry().size() - ViewFrameAllowance);
+  picture->setGeometry(0, 0, client.width(), client.height());
+  dialog->setFixedSize(client);
+  if (screen) dialog->move(screen->availableGeometry().center() - dialog->rect().center());
+  picture->setFocus();
   return view;
 }
 
@@ -523,8 +646,15 @@ void TfrmDecoder::btnOpenClick() {
   OpenMediaFile(OpenDialog1->selectedFiles().first());
 }
 
+void TfrmDecoder::PrepareSaveDialog() {
+  const QFileInfo opened(FOpenedFileName);
+  if (!FOpenedFileName.isEmpty() && opened.absoluteDir().exists())
+    SavePictureDialog1->setDirectory(opened.absolutePath());
+  SavePictureDialog1->selectFile(opened.completeBaseName());
+}
+
 void TfrmDecoder::btnSaveClick() {
-  SavePictureDialog1->selectFile(QFileInfo(FOpenedFileName).completeBaseName());
+  PrepareSaveDialog();
   if (FBitmap.Width() <= 0) return;
   if (SavePictureDialog1->exec() != QDialog::Accepted ||
       SavePictureDialog1->selectedFiles().isEmpty())
@@ -534,11 +664,18 @@ void TfrmDecoder::btnSaveClick() {
 
 void TfrmDecoder::btnNextFrameClick() { DecodeNext(); }
 
-void TfrmDecoder::btnPreviousFrameClick() { DecodePrevious(); }
+void TfrmDecoder::btnPreviousFrameClick() {
+  // A step back decodes from the key frame before the picture.
+  RunBusy([this] { DecodePrevious(); });
+}
 
-void TfrmDecoder::btnNextKFClick() { ShowDecoded(FKivDecoder->DecodeNextKeyFrame(-1)); }
+void TfrmDecoder::btnNextKFClick() {
+  RunBusy([this] { ShowDecoded(FKivDecoder->DecodeNextKeyFrame(-1)); });
+}
 
-void TfrmDecoder::btnPreviousKFClick() { ShowDecoded(FKivDecoder->DecodePreviousKeyFrame(-1)); }
+void TfrmDecoder::btnPreviousKFClick() {
+  RunBusy([this] { ShowDecoded(FKivDecoder->DecodePreviousKeyFrame(-1)); });
+}
 
 void TfrmDecoder::btnWebSiteClick() {
   // The desktop's handler opens the address; its result is of no consequence here.
@@ -566,9 +703,9 @@ void TfrmDecoder::TrackBar1Change(int APosition) {
   if (APosition == FLastPosition + 1)
     DecodeNext();
   else if (APosition == FLastPosition - 1)
-    DecodePrevious();
+    RunBusy([this] { DecodePrevious(); });
   else
-    SeekTo(target);
+    RunBusy([this, target] { SeekTo(target); });
 }
 
 void TfrmDecoder::Image1Click() {
@@ -607,6 +744,185 @@ void TfrmDecoder::dropEvent(QDropEvent* AEvent) {
   if (file.isEmpty()) return;
   AEvent->acceptProposedAction();
   OpenMediaFile(file);
+}
+
+// ---- status line
+
+void TfrmDecoder::UpdateFrameStatus() {
+  lblFrameStatus->setText(FHasStatus ? QString::fromStdString(FrameStatusText(FStatus))
+                                     : QString());
+}
+
+void TfrmDecoder::UpdateState() {
+  QString state;
+  if (FBusy) {
+    state = WorkingText;
+  } else if (!FNotice.isEmpty()) {
+    state = FNotice;
+  } else if (FEndOfStream) {
+    state = EndOfStreamText;
+  } else if (const kiv::TKivFrameIndex* index = FKivDecoder->FrameIndex();
+             index && FIndexTimer->isActive() && !index->Complete()) {
+    state = QString("Indexing: %1 packets read").arg(index->PacketsRead());
+  }
+  lblState->setText(state);
+}
+
+void TfrmDecoder::PollFrameIndex() {
+  const kiv::TKivFrameIndex* index = FKivDecoder->FrameIndex();
+  if (!index || index->Complete()) FIndexTimer->stop();
+  const int64_t count = FKivDecoder->FrameCount();
+  if (count >= 0 && !FExactFrames && FKivDecoder->VideoStreamCount() > 0) {
+    // From now on the slider counts the pictures themselves rather than an estimate.
+    FExactFrames = true;
+    FStatus.Count = count;
+    FFrames = int(std::min<int64_t>(count, INT_MAX));
+    UpdateTrackBar();
+    if (FHasStatus) MoveSliderTo(FCurrentPTS);
+    UpdateFrameStatus();
+  }
+  if (!FExactFrames) FStatus.Count = -1;
+  FStatus.Estimate = FEstimatedFrames;
+  UpdateState();
+}
+
+void TfrmDecoder::RunBusy(const std::function<void()>& AWork) {
+  if (FBusy) return AWork();
+  FBusy = true;
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  UpdateState();
+  // Painted now: the work below keeps the event loop from doing it.
+  lblState->repaint();
+  TFinally done([this] {
+    QGuiApplication::restoreOverrideCursor();
+    FBusy = false;
+    UpdateState();
+  });
+  AWork();
+}
+
+// ---- going to pictures
+
+void TfrmDecoder::GoToFrame(int64_t ANumber) {
+  RunBusy([this, ANumber] {
+    // Without a frame index the nearest a number can be reached is by time.
+    if (!FKivDecoder->FrameIndex() && ANumber == 0)
+      SeekTo(0);
+    else
+      ShowDecoded(FKivDecoder->DecodeFrame(ANumber));
+  });
+}
+
+void TfrmDecoder::GoToLastFrame() {
+  const int64_t count = FKivDecoder->FrameCount();
+  if (count > 0)
+    GoToFrame(count - 1);
+  else if (FDuration > 0)  // the count is not known yet: the last picture by time
+    RunBusy([this] { SeekTo(FDuration); });
+}
+
+bool TfrmDecoder::GoTo(const QString& AText) {
+  const TGoToTarget target = ParseGoTo(AText.toStdString());
+  if (target.Kind == TGoToTarget::gkInvalid) {
+    FNotice = QString("Cannot go to \"%1\": a time is hh:mm:ss.mmm, a picture a number")
+                  .arg(AText.trimmed());
+    UpdateState();
+    return false;
+  }
+  FNotice.clear();
+  const uint64_t shown = FPicturesShown;
+  if (target.Kind == TGoToTarget::gkFrame)
+    GoToFrame(target.Value);
+  else
+    RunBusy([this, &target] { SeekTo(target.Value); });
+  return FPicturesShown != shown;
+}
+
+void TfrmDecoder::ShowGoToBox() {
+  bool accepted = false;
+  const QString text = QInputDialog::getText(
+      this, "Go To", "Time (hh:mm:ss.mmm) or picture number:", QLineEdit::Normal, QString(),
+      &accepted);
+  if (accepted && !text.trimmed().isEmpty()) GoTo(text);
+}
+
+void TfrmDecoder::CopyPicture() {
+  if (FBitmap.Width() <= 0 || FBitmap.Height() <= 0) return;
+  QGuiApplication::clipboard()->setImage(BitmapToImage(FBitmap));
+  FNotice = "Picture copied";
+  UpdateState();
+}
+
+void TfrmDecoder::ClearLog() { mmoLog->clear(); }
+
+// ---- keys
+
+void TfrmDecoder::RunCommand(TFrameCommand ACommand) {
+  switch (ACommand) {
+    case TFrameCommand::None:
+      break;
+    case TFrameCommand::NextFrame:
+      DecodeNext();
+      break;
+    case TFrameCommand::PreviousFrame:
+      btnPreviousFrameClick();
+      break;
+    case TFrameCommand::NextKeyFrame:
+      btnNextKFClick();
+      break;
+    case TFrameCommand::PreviousKeyFrame:
+      btnPreviousKFClick();
+      break;
+    case TFrameCommand::FirstFrame:
+      GoToFrame(0);
+      break;
+    case TFrameCommand::LastFrame:
+      GoToLastFrame();
+      break;
+    case TFrameCommand::GoTo:
+      ShowGoToBox();
+      break;
+    case TFrameCommand::Open:
+      btnOpenClick();
+      break;
+    case TFrameCommand::Save:
+      btnSaveClick();
+      break;
+    case TFrameCommand::CopyPicture:
+      CopyPicture();
+      break;
+  }
+}
+
+TKeyFocus TfrmDecoder::FocusKindOf(QWidget* AWidget) const {
+  if (AWidget == mmoLog || mmoLog->isAncestorOf(AWidget))
+    return mmoLog->textCursor().hasSelection() ? TKeyFocus::LogPaneSelection : TKeyFocus::LogPane;
+  const auto* combo = qobject_cast<QComboBox*>(AWidget);
+  const auto* text = qobject_cast<QTextEdit*>(AWidget);
+  const auto* plain = qobject_cast<QPlainTextEdit*>(AWidget);
+  if (qobject_cast<QLineEdit*>(AWidget) || qobject_cast<QAbstractSpinBox*>(AWidget) ||
+      (combo && combo->isEditable()) || (text && !text->isReadOnly()) ||
+      (plain && !plain->isReadOnly()))
+    return TKeyFocus::TextField;
+  return TKeyFocus::Other;
+}
+
+bool TfrmDecoder::eventFilter(QObject* AObject, QEvent* AEvent) {
+  if (AEvent->type() != QEvent::KeyPress) return QWidget::eventFilter(AObject, AEvent);
+  auto* widget = qobject_cast<QWidget*>(AObject);
+  // Only this window's own widgets; the views and boxes it opens keep their keys.
+  if (!widget || widget->window() != this) return false;
+  auto* key = static_cast<QKeyEvent*>(AEvent);
+  const TFrameCommand command = CommandForKey(key->key(), key->modifiers(), FocusKindOf(widget));
+  if (command == TFrameCommand::None) return false;
+  // A held key: the repeats sent while a step still ran are dropped, not queued up.
+  if (FRepeatGate.Admit(key->isAutoRepeat(), key->timestamp())) {
+    QElapsedTimer running;
+    running.start();
+    RunCommand(command);
+    FRepeatGate.StepDone(key->timestamp(), running.elapsed());
+  }
+  return true;
 }
 
 }  // namespace framebrowser

@@ -9,9 +9,12 @@
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "FrameKeys.h"
+#include "FrameStatus.h"
 #include "KivBitmap.h"
 #include "KivDecode.h"
 #include "KivLog.h"
@@ -21,6 +24,7 @@ class QFileDialog;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 namespace framebrowser {
 
@@ -31,6 +35,9 @@ class TPictureArea : public QWidget {
   explicit TPictureArea(QWidget* AParent);
   QImage& Surface() { return FSurface; }
   const QImage& Surface() const { return FSurface; }
+  // A new surface of the area's size, in the screen's own pixels (two per side at 200 %
+  // scaling), so that a picture drawn into it stays sharp.
+  void NewSurface();
 
  signals:
   void Clicked();
@@ -52,6 +59,9 @@ class TTrackBar : public QSlider {
 class TfrmDecoder : public QWidget {
   Q_OBJECT
  public:
+  // The status line below the slider adds this much to the designed client area.
+  static constexpr int StatusLineHeight = 20;
+
   explicit TfrmDecoder(QWidget* AParent = nullptr);
   ~TfrmDecoder() override;
 
@@ -62,8 +72,18 @@ class TfrmDecoder : public QWidget {
   // What Save does once a name is chosen: BMP for a ".bmp" name, JPEG for any other. False,
   // after a line in the log pane, when nothing is held or the file cannot be written.
   bool SavePicture(const QString& AFileName);
-  // The actual-size view of the current picture, or null when no picture is held.
+  // The actual-size view of the current picture, or null when no picture is held. It fits
+  // the screen, scrolls and zooms.
   std::unique_ptr<QDialog> CreateActualSizeView();
+  // Goes to a time (hh:mm:ss.mmm) or a picture number, as typed into the go-to box. False
+  // when the text is neither (the status line says so) or going there failed.
+  bool GoTo(const QString& AText);
+  // What a window-wide key does; the keys are in FrameKeys.h.
+  void RunCommand(TFrameCommand ACommand);
+  // Empties the log pane (its context menu offers this).
+  void ClearLog();
+  // Sets the save dialog up as Save shows it: in the opened file's folder, with its name.
+  void PrepareSaveDialog();
 
   // The widgets, by their names in the window's design.
   QPushButton* btnOpen;
@@ -76,6 +96,9 @@ class TfrmDecoder : public QWidget {
   QPushButton* btnExit;
   QComboBox* cboLogLevel;
   QLabel* lblPTS;
+  // The status line: which picture is on show, and what the window is doing.
+  QLabel* lblFrameStatus;
+  QLabel* lblState;
   QPlainTextEdit* mmoLog;
   TPictureArea* Image1;
   TTrackBar* TrackBar1;
@@ -106,12 +129,15 @@ class TfrmDecoder : public QWidget {
   void Image1Click();
 
  protected:
+  bool eventFilter(QObject* AObject, QEvent* AEvent) override;
   void resizeEvent(QResizeEvent* AEvent) override;
   void dragEnterEvent(QDragEnterEvent* AEvent) override;
   void dropEvent(QDropEvent* AEvent) override;
 
  private:
   void FormCreate();
+  // The window's caption without a file.
+  std::string Caption() const;
   void FormResize();
   void FormDestroy();
   void KivLoggerLog(kiv::TComponent* Sender, int32_t AThreadID, kiv::TLogLevel ALogLevel,
@@ -125,7 +151,25 @@ class TfrmDecoder : public QWidget {
   void DecodePrevious();
   // ShowFrame after a successful decoding call, the failure line after a failed one.
   void ShowDecoded(bool ADecoded);
+  // The failure line of a decoding call; the end of the stream also shows as such.
+  void DecodeFailed();
   void DrawFitted(QImage& ASurface, const kiv::TBitmap& ABitmap);
+  // Moves the slider to the picture time APTS without acting on the move.
+  void MoveSliderTo(int64_t APTS);
+  // Runs AWork with the busy cursor and "Working..." on the status line.
+  void RunBusy(const std::function<void()>& AWork);
+  // Exact picture number ANumber, by the frame index.
+  void GoToFrame(int64_t ANumber);
+  void GoToLastFrame();
+  void ShowGoToBox();
+  void CopyPicture();
+  TKeyFocus FocusKindOf(QWidget* AWidget) const;
+
+  // The status line: the picture on show, and the state (busy, end of stream, indexing).
+  void UpdateFrameStatus();
+  void UpdateState();
+  // Takes the exact picture count once the frame index is complete; polled by FIndexTimer.
+  void PollFrameIndex();
 
   bool LoadLibraries();
   void WriteStreamSummary();
@@ -159,6 +203,18 @@ class TfrmDecoder : public QWidget {
 
   bool FCreated = false;
   QString FOpenedFileName;
+
+  int FEstimatedFrames = 0;      // the estimate FFrames started from
+  bool FExactFrames = false;     // FFrames holds the exact count
+  AVRational FPictureSAR{0, 1};  // sample aspect ratio of the picture on show
+  TFrameStatus FStatus;
+  bool FHasStatus = false;  // a picture has been shown since the last reset
+  uint64_t FPicturesShown = 0;
+  bool FBusy = false;
+  bool FEndOfStream = false;
+  QString FNotice;  // a one-off message of the last command
+  QTimer* FIndexTimer;
+  TRepeatGate FRepeatGate;
 };
 
 }  // namespace framebrowser

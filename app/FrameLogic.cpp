@@ -41,6 +41,14 @@ kiv::TRect FitRect(const kiv::TRect& ASource, const kiv::TRect& ATarget) {
   return result;
 }
 
+kiv::TRect DisplayBounds(int AWidth, int AHeight, AVRational ASampleAspect) {
+  int width = AWidth;
+  if (ASampleAspect.num > 0 && ASampleAspect.den > 0 && AWidth > 0)
+    width = int(std::clamp<int64_t>(
+        RoundEven(double(AWidth) * ASampleAspect.num / ASampleAspect.den), 1, INT32_MAX));
+  return {0, 0, width, AHeight};
+}
+
 TTrackBarSetup UpdatedTrackBar(int APosition, int AMax, int AFrames) {
   const double ratio = AMax >= 1 ? double(APosition) / AMax : 0.0;
   TTrackBarSetup setup;

@@ -26,6 +26,10 @@ std::string FormatPTS(int64_t APTS);
 // top left corner: there is nothing to scale.
 kiv::TRect FitRect(const kiv::TRect& ASource, const kiv::TRect& ATarget);
 
+// The bounds of an AWidth x AHeight picture shown with square pixels: the width stretched by
+// the sample aspect ratio ASampleAspect (rounded, at least 1), unchanged without a ratio.
+kiv::TRect DisplayBounds(int AWidth, int AHeight, AVRational ASampleAspect);
+
 // The slider after a change of the frame estimate: the maximum becomes AFrames when there is
 // an estimate, the position keeps its share of the range.
 struct TTrackBarSetup {

@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -15,14 +16,19 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyleOptionSlider>
+#include <QTest>
 #include <QUrl>
 #include <fstream>
 #include <thread>
 
 #include "MyUtils.h"
 #include "TestSupport.h"
+#include "WindowTestSupport.h"
+#include "ZoomView.h"
 
 using namespace framebrowser;
+using namespace framebrowser::test;
 using kivtest::MediaFile;
 
 namespace {
@@ -67,7 +73,8 @@ struct WidgetCase {
 
 TEST_F(DecoderFrmTest, StartsWithTheDesignedLayoutAndNoFile) {
   EXPECT_EQ(Window.windowTitle(), "Demo of KivDecoder 6.5c - Morlenta");
-  EXPECT_EQ(Window.size(), QSize(681, 408));
+  // The designed client area, and the status line below it.
+  EXPECT_EQ(Window.size(), QSize(681, 408 + TfrmDecoder::StatusLineHeight));
   const WidgetCase widgets[] = {
       {"btnOpen", Window.btnOpen, {16, 8, 45, 25}, "Open", ""},
       {"btnSave", Window.btnSave, {60, 8, 45, 25}, "Save", ""},
@@ -150,7 +157,7 @@ TEST_F(DecoderFrmTest, ADroppedFileOpens) {
 }
 
 TEST_F(DecoderFrmTest, StretchesWithTheWindowByItsAnchors) {
-  Window.resize(801, 508);
+  Window.resize(801, 508 + TfrmDecoder::StatusLineHeight);
   Window.show();
   QCoreApplication::processEvents();
   EXPECT_EQ(Window.btnExit->geometry(), QRect(478, 8, 45, 25)) << "left and top";
@@ -386,6 +393,238 @@ TEST_F(DecoderFrmTest, ActualSizeViewShowsTheHeldPicture) {
   EXPECT_EQ(view->size(), QSize(320, 240));
   EXPECT_EQ(view->minimumSize(), view->maximumSize()) << "not resizable";
   EXPECT_EQ(view->parent(), &Window);
+}
+
+// ---- frame identity, keys, go to, views
+
+TEST_F(DecoderFrmTest, TheStatusLineNamesThePictureAndTheCaptionTheFile) {
+  Open("h264_bframes.mp4");
+  EXPECT_EQ(Window.windowTitle(), "h264_bframes.mp4 - Demo of KivDecoder 6.5c - Morlenta");
+  EXPECT_TRUE(Window.lblFrameStatus->text().startsWith("Frame 0 of "))
+      << Window.lblFrameStatus->text().toStdString();
+  ASSERT_TRUE(WaitForExactCount(Window));
+  EXPECT_EQ(Window.lblFrameStatus->text().toStdString(),
+            "Frame 0 of 50  |  I  key frame  |  00:00:00.00000");
+  EXPECT_EQ(Window.lblState->text(), "") << "the index is complete";
+  Window.btnNextFrame->click();
+  const QString second = Window.lblFrameStatus->text();
+  EXPECT_TRUE(second.startsWith("Frame 1 of 50  |  ")) << second.toStdString();
+  EXPECT_FALSE(second.contains("key frame")) << second.toStdString();
+  EXPECT_TRUE(second.endsWith("  |  00:00:00.04000"))
+      << "MP4 counts in 1/12800 s: " << second.toStdString();
+
+  // A file that does not open leaves no name in the caption and no picture on the line.
+  EXPECT_FALSE(Window.OpenMediaFile(QString::fromStdString(MediaFile("random.bin"))));
+  EXPECT_EQ(Window.windowTitle(), "Demo of KivDecoder 6.5c - Morlenta");
+  EXPECT_EQ(Window.lblFrameStatus->text(), "");
+}
+
+TEST_F(DecoderFrmTest, TheSliderCountsTheExactPicturesOnceKnown) {
+  // Two of every five pictures dropped: the rate-based estimate is not the count.
+  Open("nav_h264_vfr.mkv");
+  ASSERT_TRUE(WaitForExactCount(Window));
+  const int64_t count = Window.KivDecoder().FrameCount();
+  EXPECT_EQ(Window.Frames(), count);
+  EXPECT_EQ(Window.TrackBar1->maximum(), count);
+  EXPECT_TRUE(Window.lblFrameStatus->text().startsWith(QString("Frame 0 of %1  |").arg(count)))
+      << Window.lblFrameStatus->text().toStdString();
+}
+
+TEST_F(DecoderFrmTest, KeysStepWhicheverWidgetHasTheFocus) {
+  Open("h264_bframes.mp4");
+  ASSERT_TRUE(WaitForExactCount(Window));
+  QWidget* const targets[] = {Window.btnNextFrame, Window.btnExit, Window.cboLogLevel,
+                              Window.TrackBar1, Window.mmoLog};
+  for (QWidget* target : targets) {
+    SCOPED_TRACE(target->metaObject()->className());
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Period);
+    QTest::keyClick(target, Qt::Key_Period);
+    EXPECT_EQ(Window.KivDecoder().FrameNumber(), 2);
+    QTest::keyClick(target, Qt::Key_Comma);
+    EXPECT_EQ(Window.KivDecoder().FrameNumber(), 1);
+    QTest::keyClick(target, Qt::Key_Comma);
+    EXPECT_EQ(Window.KivDecoder().FrameNumber(), 0);
+  }
+  EXPECT_EQ(Window.cboLogLevel->currentIndex(), kiv::llInfo) << "the keys did not reach it";
+
+  Window.cboLogLevel->setFocus();
+  QTest::keyClick(Window.cboLogLevel, Qt::Key_Right);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 1);
+  QTest::keyClick(Window.cboLogLevel, Qt::Key_Right, Qt::ShiftModifier);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 12) << "a key frame every 12 pictures";
+  QTest::keyClick(Window.cboLogLevel, Qt::Key_Right, Qt::ControlModifier);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 24);
+  QTest::keyClick(Window.cboLogLevel, Qt::Key_Left, Qt::ShiftModifier);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 12);
+  QTest::keyClick(Window.cboLogLevel, Qt::Key_End);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 49);
+  EXPECT_EQ(Window.TrackBar1->value(), 49);
+  QTest::keyClick(Window.cboLogLevel, Qt::Key_Home);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 0);
+  EXPECT_EQ(Window.TrackBar1->value(), 0);
+  EXPECT_EQ(Shown(Window), ReferencePicture("h264_bframes.mp4", 0));
+
+  // In the log pane the caret keys stay the pane's.
+  Window.mmoLog->setFocus();
+  QTest::keyClick(Window.mmoLog, Qt::Key_Right);
+  QTest::keyClick(Window.mmoLog, Qt::Key_End);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 0);
+
+  // Ctrl+C copies the picture, or the log pane's selected text.
+  QGuiApplication::clipboard()->clear();
+  QTest::keyClick(Window.btnOpen, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(320, 240));
+  Window.mmoLog->selectAll();
+  QTest::keyClick(Window.mmoLog, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("https://kiv.example.org"));
+  EXPECT_TRUE(Window.LogLines().filter(QRegularExpression("^\\*\\*\\*\\w+ failed: ")).isEmpty())
+      << Window.LogLines().join('\n').toStdString();
+}
+
+TEST_F(DecoderFrmTest, AHeldKeyStepsOncePerRepeatSentAfterTheLastStep) {
+  Open("h264_bframes.mp4");
+  Window.btnSave->setFocus();
+  auto press = [&](bool AAutoRepeat, quint64 ATimestamp) {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Period, Qt::NoModifier, ".", AAutoRepeat);
+    key.setTimestamp(ATimestamp);
+    QCoreApplication::sendEvent(Window.btnSave, &key);
+  };
+  press(false, 1000);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 1);
+  // A repeat sent before the press that started the step cannot have come after it ended.
+  press(true, 999);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 1);
+  press(true, 1000000);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 2);
+}
+
+TEST_F(DecoderFrmTest, GoesToATimeOrAnExactPictureNumber) {
+  Open("h264_bframes.mp4");
+  EXPECT_TRUE(Window.GoTo("37"));
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 37);
+  EXPECT_EQ(Window.CurrentPTS(), 1480000);
+  EXPECT_EQ(Window.TrackBar1->value(), 37);
+  EXPECT_EQ(Shown(Window), ReferencePicture("h264_bframes.mp4", 37));
+  ASSERT_TRUE(WaitForExactCount(Window));
+  EXPECT_TRUE(Window.lblFrameStatus->text().startsWith("Frame 37 of 50  |  "));
+
+  EXPECT_TRUE(Window.GoTo(" 00:00:01.000 "));
+  EXPECT_EQ(Window.CurrentPTS(), 1000000);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 25);
+  EXPECT_TRUE(Window.GoTo("0.52"));
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 13);
+
+  EXPECT_FALSE(Window.GoTo("twelve"));
+  EXPECT_TRUE(Window.lblState->text().startsWith("Cannot go to \"twelve\""));
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 13);
+  EXPECT_FALSE(Window.GoTo("500"));
+  EXPECT_TRUE(HasLineStarting(Window.LogLines(), "***Decode failed: TKivDecoder.DecodeFrame()"))
+      << Window.LogLines().join('\n').toStdString();
+}
+
+TEST_F(DecoderFrmTest, TheEndOfTheStreamShowsAsSuch) {
+  Open("h264_bframes.mp4");
+  ASSERT_TRUE(WaitForExactCount(Window));
+  Window.RunCommand(TFrameCommand::LastFrame);
+  EXPECT_EQ(Window.KivDecoder().FrameNumber(), 49);
+  Window.RunCommand(TFrameCommand::NextFrame);
+  EXPECT_TRUE(HasLine(Window.LogLines(),
+                      "***Decode failed: TKivDecoder.Decode() for video: stream eof reached."))
+      << Window.LogLines().join('\n').toStdString();
+  EXPECT_EQ(Window.lblState->text(), "End of stream");
+  EXPECT_TRUE(Window.lblFrameStatus->text().startsWith("Frame 49 of 50  |  "))
+      << "the last picture stays on show";
+  EXPECT_EQ(Window.CurrentPTS(), 1960000);
+  Window.RunCommand(TFrameCommand::PreviousFrame);
+  EXPECT_EQ(Window.lblState->text(), "");
+  EXPECT_TRUE(Window.lblFrameStatus->text().startsWith("Frame 48 of 50  |  "));
+}
+
+TEST_F(DecoderFrmTest, ClickingTheSliderTrackJumpsToThePoint) {
+  Open("h264_bframes.mp4");
+  Window.show();
+  QCoreApplication::processEvents();
+  QStyleOptionSlider option;
+  option.initFrom(Window.TrackBar1);
+  const QRect groove = Window.TrackBar1->style()->subControlRect(
+      QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, Window.TrackBar1);
+  QTest::mouseClick(Window.TrackBar1, Qt::LeftButton, {},
+                    QPoint(groove.left() + groove.width() * 3 / 4, groove.center().y()));
+  EXPECT_NEAR(Window.TrackBar1->value(), 37, 2) << "not one page (5) on";
+  EXPECT_NEAR(double(Window.CurrentPTS()), 1500000.0, 100000.0);
+}
+
+TEST_F(DecoderFrmTest, AnAnamorphicPictureIsShownAtItsDisplayAspect) {
+  // 720 x 576 with pixels 16:15 wide shows as 768 x 576 in the 340 x 304 area: 340 x 255,
+  // 24 above; with square pixels it would be 340 x 272, 16 above.
+  Open("sar.mkv");
+  EXPECT_EQ(Window.Bitmap().Width(), 720) << "the picture itself keeps its pixels";
+  const QImage& surface = Window.Image1->Surface();
+  EXPECT_EQ(surface.pixelColor(170, 20), Background);
+  EXPECT_EQ(surface.pixelColor(170, 23), Background);
+  EXPECT_NE(surface.pixelColor(170, 25), Background);
+  EXPECT_EQ(surface.pixelColor(170, 284), Background);
+}
+
+TEST_F(DecoderFrmTest, TheActualSizeViewFitsTheScreenAndZooms) {
+  kivtest::TempDir dir;
+  const QString big = QString::fromStdString(dir.File("big.png"));
+  QImage picture(1920, 1080, QImage::Format_RGB32);
+  picture.fill(qRgb(10, 20, 30));
+  picture.setPixel(1919, 1079, qRgb(200, 100, 50));
+  ASSERT_TRUE(picture.save(big));
+  ASSERT_TRUE(Window.OpenMediaFile(big));
+  std::unique_ptr<QDialog> view = Window.CreateActualSizeView();
+  ASSERT_NE(view, nullptr);
+  const QSize screen = Window.screen()->availableGeometry().size();
+  EXPECT_LE(view->width(), screen.width());
+  EXPECT_LE(view->height(), screen.height());
+  EXPECT_EQ(view->minimumSize(), view->maximumSize()) << "not resizable";
+  EXPECT_EQ(view->windowTitle(), "1920x1080 @ 00:00:00.000");
+  auto* zoom = view->findChild<TZoomView*>();
+  ASSERT_NE(zoom, nullptr);
+  EXPECT_EQ(zoom->Zoom(), 1.0);
+  EXPECT_EQ(zoom->Image().pixel(1919, 1079), qRgb(200, 100, 50));
+  view->show();
+  QTest::keyClick(zoom, Qt::Key_Plus);
+  EXPECT_EQ(zoom->Zoom(), 1.5);
+  EXPECT_TRUE(view->windowTitle().startsWith("1920x1080 @ 00:00:00.000  150%"))
+      << view->windowTitle().toStdString();
+  // Escape still closes it.
+  QTest::keyClick(zoom, Qt::Key_Escape);
+  EXPECT_FALSE(view->isVisible());
+}
+
+TEST_F(DecoderFrmTest, SavingStartsInTheOpenedFilesFolderAndThePaneClears) {
+  Open("h264_bframes.mp4");
+  Window.PrepareSaveDialog();
+  EXPECT_EQ(Window.SavePictureDialog1->directory().absolutePath(),
+            QFileInfo(QString::fromStdString(MediaFile("h264_bframes.mp4"))).absolutePath());
+  Window.ClearLog();
+  EXPECT_EQ(Window.mmoLog->toPlainText(), "");
+}
+
+// ctest runs this once more on a screen scaled to 200 % (DecoderFrmHiDpiTest); on an
+// unscaled screen there is nothing to see.
+TEST_F(DecoderFrmTest, ThePictureIsDrawnAtTheScreensResolution) {
+  Window.show();
+  QCoreApplication::processEvents();
+  const qreal ratio = Window.Image1->devicePixelRatioF();
+  if (ratio < 2) GTEST_SKIP() << "the screen is not scaled";
+  Open("h264_bframes.mp4");
+  const QImage& surface = Window.Image1->Surface();
+  EXPECT_EQ(surface.size(), QSize(340, 304) * ratio) << "one surface pixel per screen pixel";
+  EXPECT_EQ(surface.devicePixelRatio(), ratio);
+  // Placed as on an unscaled screen: the width fills, 24 units above and below.
+  EXPECT_EQ(surface.pixelColor(int(170 * ratio), int(23 * ratio)), Background);
+  EXPECT_NE(surface.pixelColor(int(170 * ratio), int(25 * ratio)), Background);
+  // The 320 pixels of a row are spread over 680 screen pixels, not doubled from 340.
+  const int y = int(150 * ratio);
+  int pairs = 0, equal = 0;
+  for (int x = 0; x + 1 < surface.width(); x += 2, ++pairs)
+    if (surface.pixel(x, y) == surface.pixel(x + 1, y)) ++equal;
+  EXPECT_LT(equal, pairs * 0.9);
 }
 
 }  // namespace

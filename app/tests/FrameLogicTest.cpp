@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <vector>
 
 using namespace framebrowser;
 
@@ -111,6 +112,29 @@ TEST(WebAddressTest, QueryNamesTheProgramOrTheBox) {
 TEST(TrimTextTest, RemovesBlanksAndLineBreaksAtBothEnds) {
   EXPECT_EQ(TrimText("\r\n  a\r\nb \r\n"), "a\r\nb");
   EXPECT_EQ(TrimText(" \t\r\n"), "");
+}
+
+TEST(FrameLogicTest, DisplayBoundsWidenOrNarrowNonSquarePixels) {
+  struct {
+    const char* Name;
+    int Width, Height;
+    AVRational SampleAspect;
+    kiv::TRect Bounds;
+  } const cases[] = {
+      {"16:9 anamorphic PAL", 720, 576, {64, 45}, {0, 0, 1024, 576}},
+      {"4:3 PAL", 720, 576, {16, 15}, {0, 0, 768, 576}},
+      {"narrow pixels", 720, 480, {8, 9}, {0, 0, 640, 480}},
+      {"square pixels", 320, 240, {1, 1}, {0, 0, 320, 240}},
+      {"no ratio known", 320, 240, {0, 1}, {0, 0, 320, 240}},
+      {"a broken ratio", 320, 240, {1, 0}, {0, 0, 320, 240}},
+      {"a tiny ratio keeps a pixel", 2, 2, {1, 1000}, {0, 0, 1, 2}},
+  };
+  for (const auto& c : cases) {
+    const kiv::TRect r = DisplayBounds(c.Width, c.Height, c.SampleAspect);
+    EXPECT_EQ(std::vector<int>({r.Left, r.Top, r.Right, r.Bottom}),
+              std::vector<int>({c.Bounds.Left, c.Bounds.Top, c.Bounds.Right, c.Bounds.Bottom}))
+        << c.Name;
+  }
 }
 
 }  // namespace
