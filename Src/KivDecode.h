@@ -18,6 +18,7 @@
 #include "KivBaseComponent.h"
 #include "KivExport.h"
 #include "KivFrameIndex.h"
+#include "KivInputCursor.h"
 #include "KivPictureCache.h"
 #include "KivStreamDecoder.h"
 #include "KivTypes.h"
@@ -410,9 +411,8 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   TKivPictureCache FPictureCache;
   TFramePtr FShownFromCache;  // a reference to the kept picture FrameInfo shows
   bool FUseFrameIndex = true;
-  // A packet read ahead to check where a seek landed, handed out by the next read.
-  TPacketPtr FHeldPacket;
-  bool FPacketHeld = false;
+  // The input's reading position, with the packet read ahead to check where a seek landed.
+  TKivInputCursor FCursor{[this] { MarkRead(); }, [this] { EndRead(); }};
 
   std::string Fvfilters;
   std::string Flast_vfilters;  // the description of the graph in use; empty without one
@@ -474,8 +474,6 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   // Moves the input so that the next packet read is AKey; the decoders start afresh.
   bool PositionAtKeyFrame(int32_t AStreamIndex, const TFrameIndexEntry& AKey, int64_t AKeyNumber,
                           const std::string& AWhere);
-  // Reads video packets of the stream up to AKey: true when the next read hands out AKey.
-  bool LandOn(int32_t AStreamIndex, const TFrameIndexEntry& AKey);
   // Moves the input to a time (stream time base) as the library's seek does, retried in the
   // other direction; the library's result.
   int SeekInput(int64_t ATarget, TSeekFlags ASeekFlags);

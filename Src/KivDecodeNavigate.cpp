@@ -14,24 +14,6 @@ bool IsImage2(const AVFormatContext* AContext) {
   return AContext->iformat && strcasecmp(AContext->iformat->name, "image2") == 0;
 }
 
-// Whether a packet read after a seek is the indexed one. The byte position tells where the
-// container gives one; times are the fall-back (a demuxer may guess decoding times
-// differently right after a seek, so they come second).
-bool SamePacket(const AVPacket& APacket, const TFrameIndexEntry& AEntry) {
-  if (APacket.pos >= 0 && AEntry.Position >= 0 && APacket.pos == AEntry.Position) return true;
-  if (APacket.dts != AV_NOPTS_VALUE && APacket.dts == AEntry.DTS)
-    return AEntry.PTSDerived || APacket.pts == AEntry.PTS;
-  return !AEntry.PTSDerived && APacket.pts != AV_NOPTS_VALUE && APacket.pts == AEntry.PTS;
-}
-
-// Whether a packet read after a seek comes later in the file than the indexed one.
-bool PacketAfter(const AVPacket& APacket, const TFrameIndexEntry& AEntry) {
-  if (APacket.pos >= 0 && AEntry.Position >= 0) return APacket.pos > AEntry.Position;
-  if (APacket.dts != AV_NOPTS_VALUE && AEntry.DTS != AV_NOPTS_VALUE)
-    return APacket.dts > AEntry.DTS;
-  return false;
-}
-
 }  // namespace
 
 void TKivDecoder::FileLoaded() {
@@ -73,78 +55,22 @@ void TKivDecoder::ResetForSeek() {
   FEOF = FEOFpkt = false;
   ResetFrameInfo();
   ResetWaveInfo();
-  if (FPacketHeld) av::av_packet_unref(FHeldPacket.get());
-  FPacketHeld = false;
+  FCursor.Drop();
   FNextNumber = FSkipBelow = -1;
   FDiscardBefore = AV_NOPTS_VALUE;
-}
-
-bool TKivDecoder::LandOn(int32_t AStreamIndex, const TFrameIndexEntry& AKey) {
-  if (!FHeldPacket) FHeldPacket.reset(av::av_packet_alloc());
-  if (!FHeldPacket) return false;
-  AVPacket* packet = nullptr;
-  while (true) {
-    int ret = ReadPacket(packet);
-    if (ret == AVERROR(EAGAIN)) continue;
-    if (ret < 0) return false;
-    if (packet->stream_index == AStreamIndex) {
-      if (SamePacket(*packet, AKey)) {
-        av::av_packet_move_ref(FHeldPacket.get(), packet);
-        FPacketHeld = true;
-        return true;
-      }
-      if (PacketAfter(*packet, AKey)) {
-        av::av_packet_unref(packet);
-        return false;
-      }
-    }
-    av::av_packet_unref(packet);
-  }
 }
 
 bool TKivDecoder::PositionAtKeyFrame(int32_t AStreamIndex, const TFrameIndexEntry& AKey,
                                      int64_t AKeyNumber, const std::string& AWhere) {
   ResetForSeek();
-  AVFormatContext* input = FFileHandle;
-  const int formatFlags = input->iformat->flags;
-  const bool byteSeekable = AKey.Position >= 0 && !(formatFlags & AVFMT_NO_BYTE_SEEK);
-  const int64_t time = AKey.DTS != AV_NOPTS_VALUE ? AKey.DTS : AKey.PTS;
-  // The ways to get there, the most precise first. Demuxers of streams without an index
-  // (transport and program streams) search by decoding time and land on any packet, so the
-  // key frame's byte position comes first there; others know their key frames by time.
-  enum class TWay { Bytes, Time, Start };
-  std::vector<TWay> ways;
-  if (byteSeekable && (formatFlags & AVFMT_TS_DISCONT)) ways.push_back(TWay::Bytes);
-  if (time != AV_NOPTS_VALUE) ways.push_back(TWay::Time);
-  if (byteSeekable && !(formatFlags & AVFMT_TS_DISCONT)) ways.push_back(TWay::Bytes);
-  ways.push_back(TWay::Start);  // the last resort: read on from the start of the stream
-  for (TWay way : ways) {
-    MarkRead();
-    int ret = -1;
-    switch (way) {
-      case TWay::Bytes:
-        ret = av::av_seek_frame(input, AStreamIndex, AKey.Position, AVSEEK_FLAG_BYTE);
-        break;
-      case TWay::Time:
-        ret = av::avformat_seek_file(input, AStreamIndex, INT64_MIN, time, time, 0);
-        break;
-      case TWay::Start:
-        ret = av::av_seek_frame(input, -1,
-                                input->start_time != AV_NOPTS_VALUE ? input->start_time : 0,
-                                AVSEEK_FLAG_BACKWARD);
-        if (ret < 0 && !(formatFlags & AVFMT_NO_BYTE_SEEK))
-          ret = av::av_seek_frame(input, -1, 0, AVSEEK_FLAG_BYTE);
-        break;
-    }
-    EndRead();
-    if (ret < 0 || !LandOn(AStreamIndex, AKey)) continue;
+  if (FCursor.PositionAt(FFileHandle, AStreamIndex, AKey)) {
     FNextNumber = AKeyNumber;
     // Pictures shown before the key frame refer to the group before it: not shown from here.
     if (!AKey.PTSDerived) FDiscardBefore = AKey.PTS;
     return true;
   }
   ResetForSeek();
-  const AVStream* stream = input->streams[AStreamIndex];
+  const AVStream* stream = FFileHandle->streams[AStreamIndex];
   int64_t seconds = AKey.PTS;
   if (stream->start_time != AV_NOPTS_VALUE) seconds -= stream->start_time;
   ReportErrorFmt(AV_LOG_ERROR, "%s: could not seek to position %0.3f seconds", AWhere.c_str(),

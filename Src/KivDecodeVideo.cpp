@@ -37,8 +37,7 @@ void TKivDecoder::CloseFile() {
   FFrameIndex.reset();  // stops its reading first: it may not outlive the file
   FPictureCache.Clear();
   FShownFromCache.reset();
-  FPacketHeld = false;
-  FHeldPacket.reset();
+  FCursor.Drop();
   FPictureNumber = FLastNumber = FNextNumber = FSkipBelow = FDecodedNumber = -1;
   FDiscardBefore = AV_NOPTS_VALUE;
   FSeekIndex = -1;
@@ -160,15 +159,7 @@ bool TKivDecoder::StreamEnded(const std::string& AWhere) {
 int TKivDecoder::ReadPacket(AVPacket*& APacket) {
   if (!FPacket) FPacket.reset(av::av_packet_alloc());
   APacket = FPacket.get();
-  if (FPacketHeld) {
-    FPacketHeld = false;
-    av::av_packet_move_ref(APacket, FHeldPacket.get());
-    return 0;
-  }
-  MarkRead();
-  int ret = av::av_read_frame(FFileHandle, APacket);
-  EndRead();
-  return ret;
+  return FCursor.Read(FFileHandle, APacket);
 }
 
 bool TKivDecoder::InputAtEnd() {
