@@ -217,15 +217,21 @@ int64_t TKivFrameIndex::PacketsRead() const {
   return FPacketsRead;
 }
 
+const TFrameIndexEntry* TKivFrameIndex::WaitForPicture(std::unique_lock<std::mutex>& ALock,
+                                                       int32_t AStreamIndex, int64_t ANumber) {
+  if (ANumber < 0 || !WaitFor(ALock, AStreamIndex,
+                              [&](const TStreamIndex& s) { return NumberSettled(s, ANumber); }))
+    return nullptr;
+  const TStreamIndex& stream = FStreams[size_t(AStreamIndex)];
+  if (size_t(ANumber) >= stream.Order.size()) return nullptr;
+  return &At(stream, ANumber);
+}
+
 bool TKivFrameIndex::Entry(int32_t AStreamIndex, int64_t ANumber, TFrameIndexEntry& AEntry) {
   std::unique_lock<std::mutex> lock(FMutex);
-  if (ANumber < 0 || !WaitFor(lock, AStreamIndex,
-                              [&](const TStreamIndex& s) { return NumberSettled(s, ANumber); }))
-    return false;
-  const TStreamIndex& stream = FStreams[size_t(AStreamIndex)];
-  if (size_t(ANumber) >= stream.Order.size()) return false;
-  AEntry = At(stream, ANumber);
-  return true;
+  const TFrameIndexEntry* entry = WaitForPicture(lock, AStreamIndex, ANumber);
+  if (entry) AEntry = *entry;
+  return entry != nullptr;
 }
 
 int64_t TKivFrameIndex::NumberAtOrAfter(int32_t AStreamIndex, int64_t APTS) {
@@ -289,12 +295,10 @@ int64_t TKivFrameIndex::PreviousKeyFrame(int32_t AStreamIndex, int64_t ANumber) 
 bool TKivFrameIndex::StartFor(int32_t AStreamIndex, int64_t ANumber, TFrameIndexEntry& AKey,
                               int64_t& AKeyNumber) {
   std::unique_lock<std::mutex> lock(FMutex);
-  if (ANumber < 0 || !WaitFor(lock, AStreamIndex,
-                              [&](const TStreamIndex& s) { return NumberSettled(s, ANumber); }))
-    return false;
+  const TFrameIndexEntry* picture = WaitForPicture(lock, AStreamIndex, ANumber);
+  if (!picture) return false;
   const TStreamIndex& stream = FStreams[size_t(AStreamIndex)];
-  if (size_t(ANumber) >= stream.Order.size()) return false;
-  const TFrameIndexEntry& target = At(stream, ANumber);
+  const TFrameIndexEntry& target = *picture;
   // The last key frame at or before the picture in decoding order; a picture shown before
   // that key frame may refer to pictures of the group before it.
   int32_t key = target.DecodeIndex;

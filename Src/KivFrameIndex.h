@@ -103,6 +103,10 @@ class KIV_API TKivFrameIndex {
   // Waits until APredicate holds or the index is complete; false when it is not usable.
   template <typename TPredicate>
   bool WaitFor(std::unique_lock<std::mutex>& ALock, int32_t AStreamIndex, TPredicate APredicate);
+  // The entry of picture ANumber once that part is indexed (null when there is none); valid
+  // while ALock is held.
+  const TFrameIndexEntry* WaitForPicture(std::unique_lock<std::mutex>& ALock, int32_t AStreamIndex,
+                                         int64_t ANumber);
   const TFrameIndexEntry& At(const TStreamIndex& AStream, int64_t ANumber) const {
     return AStream.Entries[size_t(AStream.Order[size_t(ANumber)])];
   }
