@@ -20,10 +20,14 @@ void TKivDecoder::FileLoaded() {
   FNextNumber = 0;  // the decoder starts with the first picture
   AVIOContext* pb = FFileHandle->pb;
   // A second reading of the input must be possible and must see the same file: a pipe or a
-  // live stream cannot be read twice.
+  // live stream cannot be read twice. Only local files are indexed: a second connection to a
+  // server could stall where the decoder's own reading has a time-out, and the calls that
+  // wait for the index would stall with it.
+  const char* protocol = av::avio_find_protocol_name(FOpenedUrl.c_str());
   if (!FUseFrameIndex || FVideoStreamCount <= 0 || FOpenedUrl.empty() || !pb ||
       !(pb->seekable & AVIO_SEEKABLE_NORMAL) || IsImage2(FFileHandle) ||
-      (FFileHandle->iformat->flags & AVFMT_NOFILE))
+      (FFileHandle->iformat->flags & AVFMT_NOFILE) || !protocol ||
+      std::strcmp(protocol, "file") != 0)
     return;
   TFrameIndexSource source;
   source.Url = FOpenedUrl;
