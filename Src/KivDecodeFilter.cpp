@@ -48,6 +48,8 @@ void TKivDecoder::ResetFilters() {
 
 AVFrame* TKivDecoder::FilterPicture(AVFrame* ADecoded) {
   if (ConfigureVideoFilters(Fvfilters, FFileHandle->streams[FDesireVideoIndex]) < 0) {
+    // A graph that failed half-way is never fed or drained; the next picture tries again.
+    ResetFilters();
     LogFilterError(this, "Error while configuring the filtergraph");
     return ADecoded;
   }
@@ -71,7 +73,7 @@ AVFrame* TKivDecoder::FilterPicture(AVFrame* ADecoded) {
 }
 
 AVFrame* TKivDecoder::DrainFilterGraph() {
-  if (!Ffilter_graph) return nullptr;
+  if (!Ffilter_graph || !Fbuffersrc_ctx || !Fbuffersink_ctx) return nullptr;
   // Ending the graph's input makes it give back what it holds; later calls only take more.
   // The end time lets filters that make pictures up to it (a raised rate, padding) make the
   // ones that the last picture still stands for.
@@ -147,7 +149,6 @@ int TKivDecoder::ConfigureVideoFilters(const std::string& AFilters, AVStream* AS
   ret = av::avfilter_graph_parse_ptr(Ffilter_graph.get(), AFilters.c_str(), &ends.Inputs,
                                      &ends.Outputs, nullptr);
   if (ret >= 0) ret = av::avfilter_graph_config(Ffilter_graph.get(), nullptr);
-  // A failed graph stays until the next picture frees it and tries again.
   if (ret >= 0) Flast_vfilters = AFilters;
   return ret;
 }
