@@ -462,7 +462,7 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   // Opens ADecoder for the stream (unless it decodes it already); its context, or null after
   // reporting why.
   AVCodecContext* OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
-                                  bool AOneThread);
+                                  bool AInStep);
   // Drops the decoders' input, the held picture and audio block and the end-of-stream marks,
   // as every seek does before it moves the input.
   void ResetForSeek();

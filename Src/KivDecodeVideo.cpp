@@ -131,12 +131,12 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
     ReportError(AV_LOG_ERROR, "frame size of codec is invalid.");
     return nullptr;
   }
-  // One thread: pictures come out in step with the packets that complete them.
+  // Pictures come out in step with the packets that complete them.
   return OpenStreamCodec(FVideo, AStreamIndex, true);
 }
 
 AVCodecContext* TKivDecoder::OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
-                                             bool AOneThread) {
+                                             bool AInStep) {
   if (ADecoder.Decodes(AStreamIndex)) return ADecoder.Context();
   AVStream* st = FFileHandle->streams[AStreamIndex];
   const std::string failure = ADecoder.Open(
@@ -145,7 +145,7 @@ AVCodecContext* TKivDecoder::OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_
         return stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st,
                                  ACodec);
       },
-      AOneThread);
+      AInStep);
   if (!failure.empty()) ReportError(AV_LOG_ERROR, failure);
   return ADecoder.Context();
 }

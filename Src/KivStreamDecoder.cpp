@@ -24,7 +24,7 @@ TKivStreamDecoder::TKivStreamDecoder() {
 
 std::string TKivStreamDecoder::Open(AVFormatContext* AInput, int32_t AStreamIndex,
                                     const std::function<AVDictionary*(const AVCodec*)>& AOptionsFor,
-                                    bool AOneThread) {
+                                    bool AInStep) {
   Close();
   AVStream* st = AInput->streams[AStreamIndex];
   const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id);
@@ -36,7 +36,12 @@ std::string TKivStreamDecoder::Open(AVFormatContext* AInput, int32_t AStreamInde
   TCodecContextPtr context(av::avcodec_alloc_context3(codec));
   if (!context || av::avcodec_parameters_to_context(context.get(), st->codecpar) < 0) return failed;
   context->pkt_timebase = st->time_base;
-  if (AOneThread) context->thread_count = 1;
+  if (AInStep) {
+    // Slice threads share out the work of one picture, so every picture still comes out with
+    // the packet that completes it; frame threads would hand pictures out packets later.
+    context->thread_type = FF_THREAD_SLICE;
+    context->thread_count = 0;  // one per core
+  }
   AVDictionary* opts = AOptionsFor(codec);
   int ret = av::avcodec_open2(context.get(), codec, &opts);
   av::av_dict_free(&opts);

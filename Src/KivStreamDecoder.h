@@ -17,11 +17,11 @@ class TKivStreamDecoder {
   TKivStreamDecoder();
 
   // Opens a decoder for stream AStreamIndex of AInput, with the codec options AOptionsFor
-  // gives for the codec found (freed here). AOneThread: pictures come out in step with the
-  // packets that complete them. An empty text on success, else why it failed.
+  // gives for the codec found (freed here). AInStep: pictures come out in step with the
+  // packets that complete them (slice threads only). An empty text on success, else why it
+  // failed.
   std::string Open(AVFormatContext* AInput, int32_t AStreamIndex,
-                   const std::function<AVDictionary*(const AVCodec*)>& AOptionsFor,
-                   bool AOneThread);
+                   const std::function<AVDictionary*(const AVCodec*)>& AOptionsFor, bool AInStep);
   void Close();
 
   AVCodecContext* Context() const { return FContext.get(); }
