@@ -6,6 +6,7 @@
 
 #include "AVCodecStubs.h"
 #include "AVFilterStubs.h"
+#include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
 #include "SwResampleStubs.h"
 #include "SwScaleStubs.h"
@@ -37,6 +38,8 @@ using TDictionaryPtr = std::unique_ptr<AVDictionary, TFreeByAddress<av::av_dict_
 using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFreeByAddress<av::avfilter_graph_free>>;
 using TSwrContextPtr = std::unique_ptr<SwrContext, TFreeByAddress<av::swr_free>>;
 using TSwsContextPtr = std::unique_ptr<SwsContext, TFreeByValue<av::sws_freeContext>>;
+using TFormatContextPtr =
+    std::unique_ptr<AVFormatContext, TFreeByAddress<av::avformat_close_input>>;
 using TAVBufferPtr = std::unique_ptr<uint8_t, TFreeByValue<av::av_free>>;
 
 }  // namespace kiv

@@ -20,6 +20,7 @@
 #include "KivFrameIndex.h"
 #include "KivInputCursor.h"
 #include "KivPictureCache.h"
+#include "KivPrefetcher.h"
 #include "KivStreamDecoder.h"
 #include "KivTypes.h"
 #include "KivUtils.h"
@@ -338,6 +339,8 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   void SetPictureCacheBudget(int64_t AValue) { FPictureCache.SetBudget(AValue); }
   // The pictures kept now (for measurements and tests).
   const TKivPictureCache& PictureCache() const { return FPictureCache; }
+  // The decoding ahead of backward steps, null until the first backward step needs it.
+  TKivPrefetcher* Prefetcher() const { return FPrefetcher.get(); }
   // Whether files opened from now on are indexed (true by default).
   bool UseFrameIndex() const { return FUseFrameIndex; }
   void SetUseFrameIndex(bool AValue) { FUseFrameIndex = AValue; }
@@ -409,6 +412,8 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   int64_t FDiscardBefore = AV_NOPTS_VALUE;
   std::unique_ptr<TKivFrameIndex> FFrameIndex;
   TKivPictureCache FPictureCache;
+  TFrameIndexSource FIndexSource;  // how the index (and the decoding ahead) open the file
+  std::unique_ptr<TKivPrefetcher> FPrefetcher;
   TFramePtr FShownFromCache;  // a reference to the kept picture FrameInfo shows
   bool FUseFrameIndex = true;
   // The input's reading position, with the packet read ahead to check where a seek landed.
@@ -450,6 +455,11 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   TPictureStamp StampOf(const AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
   // Makes AFrame the held picture: a private copy, its marks and its stamp.
   void HoldPicture(AVFrame* AFrame, const TPictureStamp& AStamp, int64_t ANumber);
+  // Keeps the pictures decoded ahead so far.
+  void AdoptPrefetched();
+  // Asks for the group of pictures before the one picture ANumber is decoded from to be
+  // decoded ahead, unless it is kept already.
+  void PrefetchBefore(int32_t AStreamIndex, int64_t ANumber);
   // Holds the kept picture ANumber; false when it is not kept.
   bool HoldKeptPicture(int64_t ANumber);
   // Decode's next picture when the held one came from the kept pictures, so the decoder
@@ -461,8 +471,7 @@ class KIV_API TKivDecoder : public TCustomDecoder {
                         const char* ATypeName);
   // Opens ADecoder for the stream (unless it decodes it already); its context, or null after
   // reporting why.
-  AVCodecContext* OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
-                                  bool AInStep);
+  AVCodecContext* OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex, bool AInStep);
   // Drops the decoders' input, the held picture and audio block and the end-of-stream marks,
   // as every seek does before it moves the input.
   void ResetForSeek();

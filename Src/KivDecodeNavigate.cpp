@@ -5,6 +5,7 @@
 #include "KivDecode.h"
 #include "KivLog.h"
 #include "KivUtils.h"
+#include "KivUtilsOptions.h"
 
 namespace kiv {
 
@@ -29,14 +30,15 @@ void TKivDecoder::FileLoaded() {
       (FFileHandle->iformat->flags & AVFMT_NOFILE) || !protocol ||
       std::strcmp(protocol, "file") != 0)
     return;
-  TFrameIndexSource source;
+  TFrameIndexSource& source = FIndexSource;
+  source = TFrameIndexSource();
   source.Url = FOpenedUrl;
   source.FormatName = FForceFormat;
   source.Options = FOpenedOptions;
   source.StreamCount = FFileHandle->nb_streams;
   for (unsigned i = 0; i < FFileHandle->nb_streams; ++i)
     source.StreamTypes.push_back(FFileHandle->streams[i]->codecpar->codec_type);
-  FFrameIndex = std::make_unique<TKivFrameIndex>(std::move(source));
+  FFrameIndex = std::make_unique<TKivFrameIndex>(source);
 }
 
 bool TKivDecoder::IndexNavigable(int32_t AStreamIndex) {
@@ -91,6 +93,12 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
     return false;
   }
   if (FPicture.Ready && FPictureNumber == ANumber) return true;
+  AdoptPrefetched();
+  // Pictures being decoded ahead are waited for: they are the shorter way.
+  if (!FPictureCache.Find(ANumber) && FPrefetcher && FPrefetcher->Covers(ANumber)) {
+    FPrefetcher->WaitIdle();
+    AdoptPrefetched();
+  }
   if (HoldKeptPicture(ANumber)) return true;
   // Decoding on reaches the picture when the decoder is not past it and the key frame it
   // needs is not ahead: cheaper than going back to that key frame.
@@ -103,6 +111,39 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
   }
   FSkipBelow = -1;
   return decoded;
+}
+
+void TKivDecoder::AdoptPrefetched() {
+  if (!FPrefetcher) return;
+  for (TKivPrefetcher::TPicture& picture : FPrefetcher->TakeDecoded())
+    FPictureCache.Put(picture.Number, picture.Frame.get(), picture.Stamp,
+                      FPictureNumber >= 0 ? FPictureNumber : picture.Number);
+}
+
+void TKivDecoder::PrefetchBefore(int32_t AStreamIndex, int64_t ANumber) {
+  if (FPictureCache.Budget() == 0 || !Fvfilters.empty() || ANumber < 0) return;
+  TFrameIndexEntry key, previousKey;
+  int64_t keyNumber = -1, previousNumber = -1;
+  if (!FFrameIndex->StartFor(AStreamIndex, ANumber, key, keyNumber) || keyNumber <= 0 ||
+      !FFrameIndex->StartFor(AStreamIndex, keyNumber - 1, previousKey, previousNumber))
+    return;
+  if (FPictureCache.Find(previousNumber) && FPictureCache.Find(keyNumber - 1)) return;
+  if (!FPrefetcher) {
+    // The decoder's own codec options, as its decoder was opened with.
+    std::map<std::string, std::string> options;
+    AVStream* st = FFileHandle->streams[AStreamIndex];
+    if (const AVCodec* codec = av::avcodec_find_decoder(st->codecpar->codec_id)) {
+      AVDictionary* dict =
+          stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st, codec);
+      for (AVDictionaryEntry* e = nullptr;
+           (e = av::av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX));)
+        options[e->key] = e->value;
+      av::av_dict_free(&dict);
+    }
+    FPrefetcher =
+        std::make_unique<TKivPrefetcher>(FIndexSource, AStreamIndex, *FFrameIndex, options);
+  }
+  FPrefetcher->Request(previousKey, previousNumber, keyNumber);
 }
 
 bool TKivDecoder::HoldKeptPicture(int64_t ANumber) {
@@ -174,8 +215,10 @@ bool TKivDecoder::IndexPreviousKeyFrame(int32_t AStreamIndex) {
   int64_t previous = FFrameIndex->PreviousKeyFrame(AStreamIndex, current);
   // On the first key frame or before it, the first key frame is the answer.
   if (previous < 0) previous = FFrameIndex->NextKeyFrame(AStreamIndex, -1);
-  return GoToPicture(AStreamIndex, std::max<int64_t>(previous, 0),
-                     Where("DecodePreviousKeyFrame()"));
+  if (!GoToPicture(AStreamIndex, std::max<int64_t>(previous, 0), Where("DecodePreviousKeyFrame()")))
+    return false;
+  PrefetchBefore(AStreamIndex, FPictureNumber);
+  return true;
 }
 
 bool TKivDecoder::IndexPreviousFrame(int32_t AStreamIndex) {
@@ -185,8 +228,10 @@ bool TKivDecoder::IndexPreviousFrame(int32_t AStreamIndex) {
   else if (FLastNumber >= 0)
     current = FLastNumber;
   // The first picture stays the first picture.
-  return GoToPicture(AStreamIndex, std::max<int64_t>(current - 1, 0),
-                     Where("DecodePreviousFrame()"));
+  if (!GoToPicture(AStreamIndex, std::max<int64_t>(current - 1, 0), Where("DecodePreviousFrame()")))
+    return false;
+  PrefetchBefore(AStreamIndex, FPictureNumber);
+  return true;
 }
 
 bool TKivDecoder::DecodeFrame(int64_t ANumber, int32_t AStreamIndex) {

@@ -34,6 +34,7 @@ std::string TKivDecoder::Where(const char* AOperation) const {
 void TKivDecoder::SwsFlagsFetched(uint32_t ASwsFlags) { FFormatConv->Setsws_flags(int(ASwsFlags)); }
 
 void TKivDecoder::CloseFile() {
+  FPrefetcher.reset();  // it reads the index: it goes first
   FFrameIndex.reset();  // stops its reading first: it may not outlive the file
   FPictureCache.Clear();
   FShownFromCache.reset();
@@ -100,6 +101,7 @@ int32_t TKivDecoder::SelectVideoStream(int32_t AStreamIndex) {
     // before.
     if (FDesireVideoIndex >= 0) FNextNumber = -1;
     FPictureCache.Clear();
+    FPrefetcher.reset();
     const AVStream* st = FFileHandle->streams[index];
     // The codec's own time base is known only once its decoder is open.
     const AVCodecContext* c = FVideo.Decodes(index) ? FVideo.Context() : nullptr;
@@ -304,30 +306,7 @@ int TKivDecoder::ReceiveVideoPicture() {
 
 TPictureStamp TKivDecoder::StampOf(const AVFrame* AFrame, const AVPacket& APacket,
                                    bool AFromLastPacket) {
-  // The time in the stream's time base: the packet that completed the picture, or for a
-  // picture the decoder gave back while draining, the packet it started in. A second picture
-  // from one packet has no packet of its own and takes its frame's time.
-  int64_t t;
-  if (!AFromLastPacket)
-    t = AFrame->best_effort_timestamp;
-  else if (APacket.dts == AV_NOPTS_VALUE && ReorderedTag(AFrame) != AV_NOPTS_VALUE)
-    t = ReorderedTag(AFrame);
-  else if (APacket.dts != AV_NOPTS_VALUE)
-    t = APacket.dts;
-  else
-    t = APacket.pts;
-
-  TPictureStamp stamp;
-  if (t != AV_NOPTS_VALUE) {
-    const AVStream* s = FFileHandle->streams[FDesireVideoIndex];
-    if (s->start_time != AV_NOPTS_VALUE) t -= s->start_time;
-    stamp.PTS = av::av_rescale_q(t, s->time_base, MicrosecondBase);
-  }
-  stamp.OriginalDTS = APacket.dts;
-  stamp.OriginalPTS = APacket.pts;
-  stamp.StreamIndex = APacket.stream_index;
-  stamp.Position = APacket.pos;
-  return stamp;
+  return StampPicture(AFrame, APacket, AFromLastPacket, FFileHandle->streams[FDesireVideoIndex]);
 }
 
 void TKivDecoder::StorePicture(AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket) {

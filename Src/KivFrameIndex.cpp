@@ -10,13 +10,37 @@ namespace kiv {
 
 namespace {
 
-using TFormatContextPtr =
-    std::unique_ptr<AVFormatContext, TFreeByAddress<av::avformat_close_input>>;
-
 // Readers waiting for entries are woken after this many packets (and at every key frame).
 constexpr int64_t NotifyEvery = 64;
 
 }  // namespace
+
+AVFormatContext* OpenSecondInput(const TFrameIndexSource& ASource, AVIOInterruptCB AInterrupt) {
+  const AVInputFormat* format = nullptr;
+  if (!ASource.FormatName.empty() &&
+      !(format = av::av_find_input_format(ASource.FormatName.c_str())))
+    return nullptr;
+  AVFormatContext* context = av::avformat_alloc_context();
+  if (!context) return nullptr;
+  context->interrupt_callback = AInterrupt;
+  AVDictionary* options = nullptr;
+  for (const auto& [key, value] : ASource.Options)
+    av::av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  // On failure the library frees the context itself.
+  int ret = av::avformat_open_input(&context, ASource.Url.c_str(), format, &options);
+  av::av_dict_free(&options);
+  if (ret < 0) return nullptr;
+  TFormatContextPtr owned(context);
+  // The same probing as the decoder's input, so that the streams and the time stamps the
+  // library derives for them (delays, missing decoding times) come out the same.
+  if (av::avformat_find_stream_info(context, nullptr) < 0) return nullptr;
+  if (context->nb_streams != ASource.StreamCount) return nullptr;
+  for (unsigned i = 0; i < context->nb_streams; ++i)
+    if (i < ASource.StreamTypes.size() &&
+        context->streams[i]->codecpar->codec_type != ASource.StreamTypes[i])
+      return nullptr;
+  return owned.release();
+}
 
 TKivFrameIndex::TKivFrameIndex(TFrameIndexSource ASource)
     : FSource(std::move(ASource)), FThread([this] { Run(); }) {}
@@ -33,39 +57,12 @@ int TKivFrameIndex::InterruptCallback(void* AOpaque) {
 void TKivFrameIndex::Run() {
   // The decoder reports on its own input whatever the library has to say about the file.
   TQuietLibraryLog quiet;
-  TFormatContextPtr input(OpenInput());
+  TFormatContextPtr input(OpenSecondInput(FSource, {InterruptCallback, this}));
   if (!input) {
     Finish(false);
     return;
   }
   ReadPackets(input.get());
-}
-
-AVFormatContext* TKivFrameIndex::OpenInput() {
-  const AVInputFormat* format = nullptr;
-  if (!FSource.FormatName.empty() &&
-      !(format = av::av_find_input_format(FSource.FormatName.c_str())))
-    return nullptr;
-  AVFormatContext* context = av::avformat_alloc_context();
-  if (!context) return nullptr;
-  context->interrupt_callback = {InterruptCallback, this};
-  AVDictionary* options = nullptr;
-  for (const auto& [key, value] : FSource.Options)
-    av::av_dict_set(&options, key.c_str(), value.c_str(), 0);
-  // On failure the library frees the context itself.
-  int ret = av::avformat_open_input(&context, FSource.Url.c_str(), format, &options);
-  av::av_dict_free(&options);
-  if (ret < 0) return nullptr;
-  TFormatContextPtr owned(context);
-  // The same probing as the decoder's input, so that the streams and the time stamps the
-  // library derives for them (delays, missing decoding times) come out the same.
-  if (av::avformat_find_stream_info(context, nullptr) < 0) return nullptr;
-  if (context->nb_streams != FSource.StreamCount) return nullptr;
-  for (unsigned i = 0; i < context->nb_streams; ++i)
-    if (i < FSource.StreamTypes.size() &&
-        context->streams[i]->codecpar->codec_type != FSource.StreamTypes[i])
-      return nullptr;
-  return owned.release();
 }
 
 void TKivFrameIndex::ReadPackets(AVFormatContext* AContext) {

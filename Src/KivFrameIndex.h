@@ -41,6 +41,11 @@ struct TFrameIndexSource {
   std::vector<AVMediaType> StreamTypes;
 };
 
+// Opens the file of ASource a second time, probed as the decoder's input was, with
+// AInterrupt as its interrupt callback; null when that fails or the streams differ from the
+// decoder's. Close with avformat_close_input.
+AVFormatContext* OpenSecondInput(const TFrameIndexSource& ASource, AVIOInterruptCB AInterrupt);
+
 class KIV_API TKivFrameIndex {
  public:
   // Starts reading at once on its own thread.
@@ -89,8 +94,6 @@ class KIV_API TKivFrameIndex {
   };
 
   void Run();
-  // Opens the second input; null after failing.
-  AVFormatContext* OpenInput();
   void ReadPackets(AVFormatContext* AContext);
   void Add(int32_t AStreamIndex, TFrameIndexEntry AEntry);  // FMutex held
   void Place(TStreamIndex& AStream, int32_t ADecodeIndex);  // FMutex held

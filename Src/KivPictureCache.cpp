@@ -1,5 +1,7 @@
 #include "KivPictureCache.h"
 
+#include "KivAVCompat.h"
+
 namespace kiv {
 
 namespace {
@@ -13,6 +15,33 @@ int64_t FrameBytes(const AVFrame* AFrame) {
 }
 
 }  // namespace
+
+TPictureStamp StampPicture(const AVFrame* AFrame, const AVPacket& ALastSent, bool AFirstFromPacket,
+                           const AVStream* AStream) {
+  // The time in the stream's time base: the packet that completed the picture, or for a
+  // picture the decoder gave back while draining, the packet it started in. A second picture
+  // from one packet has no packet of its own and takes its frame's time.
+  int64_t t;
+  if (!AFirstFromPacket)
+    t = AFrame->best_effort_timestamp;
+  else if (ALastSent.dts == AV_NOPTS_VALUE && ReorderedTag(AFrame) != AV_NOPTS_VALUE)
+    t = ReorderedTag(AFrame);
+  else if (ALastSent.dts != AV_NOPTS_VALUE)
+    t = ALastSent.dts;
+  else
+    t = ALastSent.pts;
+
+  TPictureStamp stamp;
+  if (t != AV_NOPTS_VALUE) {
+    if (AStream->start_time != AV_NOPTS_VALUE) t -= AStream->start_time;
+    stamp.PTS = av::av_rescale_q(t, AStream->time_base, {1, AV_TIME_BASE});
+  }
+  stamp.OriginalDTS = ALastSent.dts;
+  stamp.OriginalPTS = ALastSent.pts;
+  stamp.StreamIndex = ALastSent.stream_index;
+  stamp.Position = ALastSent.pos;
+  return stamp;
+}
 
 void TKivPictureCache::SetBudget(int64_t ABytes) {
   FBudget = ABytes > 0 ? ABytes : 0;

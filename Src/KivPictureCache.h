@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 
+#include "AVCodecStubs.h"
+#include "AVFormatStubs.h"
 #include "AVUtilStubs.h"
 #include "KivAVPtr.h"
 #include "KivExport.h"
@@ -19,6 +21,12 @@ struct TPictureStamp {
   int32_t StreamIndex = -1;
   int64_t Position = -1;
 };
+
+// The stamp of a decoded picture of AStream: the time of the packet that completed it (for a
+// second picture from one packet, or one drained at the end, its own time), from the stream's
+// start; no time when neither tells one.
+TPictureStamp StampPicture(const AVFrame* AFrame, const AVPacket& ALastSent, bool AFirstFromPacket,
+                           const AVStream* AStream);
 
 class KIV_API TKivPictureCache {
  public:

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FrameCrc.h"
 #include "KivDecode.h"
 #include "KivPictureCache.h"
 #include "PictureTestSupport.h"
@@ -136,6 +137,38 @@ TEST_F(DecoderCacheTest, KeptPicturesAreDroppedWhenTheyNoLongerMatchDecoding) {
     ASSERT_EQ(Decoder.PictureCache().Count(), 5u);
     c.change(Decoder);
     EXPECT_LE(Decoder.PictureCache().Count(), 1u);
+  }
+}
+
+// A backward step has the group of pictures before the kept ones decoded ahead on another
+// thread: crossing into it reads nothing from the decoder's own input, picture for picture
+// what decoding gives.
+TEST_F(DecoderCacheTest, SteppingBackIntoTheGroupBeforeFindsItDecodedAhead) {
+  const kivtest::Reference ref = kivtest::ReadReference("nav_h264.ts");
+  ASSERT_EQ(ref.Checksums.size(), 75u);  // key frames at 0, 25 and 50
+  ASSERT_TRUE(Decoder.DecodeFrame(74)) << Decoder.LastErrMsg();
+  ASSERT_TRUE(Decoder.DecodePreviousFrame(-1));
+  ASSERT_NE(Decoder.Prefetcher(), nullptr);
+  Decoder.Prefetcher()->WaitIdle();
+  const int64_t position = Decoder.Position();
+  for (int64_t n = 72; n >= 25; --n) {
+    ASSERT_TRUE(Decoder.DecodePreviousFrame(-1)) << Decoder.LastErrMsg();
+    ASSERT_EQ(Decoder.FrameNumber(), n);
+    ASSERT_EQ(kivtest::HeldChecksum(Decoder.FrameInfo()), ref.Checksums[size_t(n)]) << n;
+    ASSERT_EQ(Decoder.FrameInfo().PTS, ref.Time(size_t(n))) << n;
+  }
+  EXPECT_EQ(Decoder.Position(), position);
+}
+
+// Closing or opening a file while pictures are decoded ahead stops that work at once; nothing
+// is left running or leaked (the sanitizer runs watch this test).
+TEST_F(DecoderCacheTest, ClosingOrOpeningStopsTheDecodingAhead) {
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_TRUE(Decoder.LoadFile(MediaFile("nav_h264_60fps.mkv")));
+    ASSERT_TRUE(Decoder.DecodeFrame(170)) << Decoder.LastErrMsg();
+    ASSERT_TRUE(Decoder.DecodePreviousFrame(-1));
+    ASSERT_NE(Decoder.Prefetcher(), nullptr);
+    if (i % 2) Decoder.CloseFile();
   }
 }
 

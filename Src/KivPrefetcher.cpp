@@ -1,0 +1,172 @@
+#include "KivPrefetcher.h"
+
+#include "KivAVCompat.h"
+#include "KivInputCursor.h"
+#include "KivLog.h"
+#include "KivStreamDecoder.h"
+
+namespace kiv {
+
+TKivPrefetcher::TKivPrefetcher(TFrameIndexSource ASource, int32_t AStreamIndex,
+                               TKivFrameIndex& AIndex,
+                               std::map<std::string, std::string> ACodecOptions)
+    : FSource(std::move(ASource)),
+      FStreamIndex(AStreamIndex),
+      FIndex(AIndex),
+      FCodecOptions(std::move(ACodecOptions)) {}
+
+TKivPrefetcher::~TKivPrefetcher() {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FCancel = true;
+  }
+  FChanged.notify_all();
+  if (FThread.joinable()) FThread.join();
+}
+
+int TKivPrefetcher::InterruptCallback(void* AOpaque) {
+  return static_cast<TKivPrefetcher*>(AOpaque)->FCancel.load() ? 1 : 0;
+}
+
+void TKivPrefetcher::Request(const TFrameIndexEntry& AKey, int64_t AFirst, int64_t AEnd) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    auto same = [&](const TRequest& ARequest) {
+      return ARequest.First == AFirst && ARequest.End == AEnd;
+    };
+    if ((FBusy && same(FCurrent)) || (FHasRequest && same(FRequest))) return;
+    FRequest = {AKey, AFirst, AEnd};
+    FHasRequest = true;
+    if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
+  }
+  FChanged.notify_all();
+}
+
+bool TKivPrefetcher::Covers(int64_t ANumber) const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  auto covers = [&](const TRequest& ARequest) {
+    return ARequest.First <= ANumber && ANumber < ARequest.End;
+  };
+  if ((FBusy && covers(FCurrent)) || (FHasRequest && covers(FRequest))) return true;
+  for (const TPicture& picture : FDecoded)
+    if (picture.Number == ANumber) return true;
+  return false;
+}
+
+void TKivPrefetcher::WaitIdle() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  FChanged.wait(lock, [&] { return !FBusy && !FHasRequest; });
+}
+
+std::vector<TKivPrefetcher::TPicture> TKivPrefetcher::TakeDecoded() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  std::vector<TPicture> taken;
+  taken.swap(FDecoded);
+  return taken;
+}
+
+bool TKivPrefetcher::Superseded() const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FHasRequest && (FRequest.First != FCurrent.First || FRequest.End != FCurrent.End);
+}
+
+void TKivPrefetcher::Run() {
+  // The decoder reports on its own input whatever the library has to say about the file.
+  TQuietLibraryLog quiet;
+  TFormatContextPtr input(OpenSecondInput(FSource, {InterruptCallback, this}));
+  while (true) {
+    TRequest request;
+    {
+      std::unique_lock<std::mutex> lock(FMutex);
+      FChanged.wait(lock, [&] { return FCancel || FHasRequest; });
+      if (FCancel) break;
+      request = FRequest;
+      FHasRequest = false;
+      FCurrent = request;
+      FBusy = input != nullptr;  // without an input every request is given up at once
+    }
+    if (input) Decode(input.get(), request);
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FBusy = false;
+    }
+    FChanged.notify_all();
+  }
+  std::lock_guard<std::mutex> lock(FMutex);
+  FBusy = FHasRequest = false;
+  FChanged.notify_all();
+}
+
+void TKivPrefetcher::Decode(AVFormatContext* AInput, const TRequest& ARequest) {
+  const AVStream* stream = AInput->streams[FStreamIndex];
+  TKivStreamDecoder decoder;
+  const std::string failure = decoder.Open(
+      AInput, FStreamIndex,
+      [&](const AVCodec*) {
+        AVDictionary* options = nullptr;
+        for (const auto& [key, value] : FCodecOptions)
+          av::av_dict_set(&options, key.c_str(), value.c_str(), 0);
+        return options;
+      },
+      true);
+  TKivInputCursor cursor([] {}, [] {});
+  TPacketPtr packet(av::av_packet_alloc());
+  TFramePtr frame(av::av_frame_alloc());
+  if (!failure.empty() || !packet || !frame ||
+      !cursor.PositionAt(AInput, FStreamIndex, ARequest.Key))
+    return;
+
+  // Numbered as the decoder numbers its pictures: by presentation time where the index knows
+  // it, else by counting from the key frame; pictures shown before the key frame are dropped.
+  int64_t next = ARequest.First;
+  int64_t discardBefore = ARequest.Key.PTSDerived ? AV_NOPTS_VALUE : ARequest.Key.PTS;
+  bool ended = false;
+  while (!FCancel && !Superseded() && next < ARequest.End) {
+    if (!ended) {
+      int ret = cursor.Read(AInput, packet.get());
+      if (ret == AVERROR(EAGAIN)) continue;
+      if (ret < 0) {
+        ended = true;
+        TagPacketForReorder(decoder.Context(), nullptr);
+        decoder.Send(nullptr);
+      } else {
+        const bool ours = packet->stream_index == FStreamIndex;
+        if (ours) {
+          TagPacketForReorder(decoder.Context(), packet.get());
+          decoder.Send(packet.get());
+        }
+        av::av_packet_unref(packet.get());
+        if (!ours) continue;
+      }
+    }
+    int ret = 0;
+    while (next < ARequest.End && (ret = decoder.Receive(frame.get())) >= 0) {
+      frame->pts = frame->best_effort_timestamp;
+      if (discardBefore != AV_NOPTS_VALUE) {
+        if (frame->pts != AV_NOPTS_VALUE && frame->pts < discardBefore) {
+          av::av_frame_unref(frame.get());
+          continue;
+        }
+        discardBefore = AV_NOPTS_VALUE;
+      }
+      int64_t number = FIndex.TryNumberOfPTS(FStreamIndex, frame->pts);
+      if (number < 0) number = next;
+      next = number + 1;
+      if (number >= ARequest.First && number < ARequest.End) {
+        TPicture picture;
+        picture.Number = number;
+        picture.Stamp =
+            StampPicture(frame.get(), decoder.LastSent(), decoder.FirstFromPacket(), stream);
+        picture.Frame.reset(av::av_frame_clone(frame.get()));
+        if (picture.Frame) {
+          std::lock_guard<std::mutex> lock(FMutex);
+          FDecoded.push_back(std::move(picture));
+        }
+      }
+      av::av_frame_unref(frame.get());
+    }
+    if (ended && next < ARequest.End && ret < 0) break;  // drained: nothing more comes
+  }
+}
+
+}  // namespace kiv
