@@ -5,6 +5,8 @@
 //   KivDecodeBench jump FILE TARGETS SEED       slider jumps: Seek, then decode to the target
 //   KivDecodeBench memory FILE BACKSTEPS        resident size stepping forward, then backward
 //   KivDecodeBench index FILE                   building the frame index, from LoadFile on
+//   KivDecodeBench backwalk FILE STEPS          forward steps, then STEPS steps back from the
+//                                               last picture, and the resident size
 // Times are wall (steady clock) and process CPU seconds; opening the file is not timed.
 #include <time.h>
 
@@ -311,6 +313,39 @@ std::string RunIndex(const std::string& AFile) {
       .Text();
 }
 
+// Decode to the end, timing each forward step; then ASteps DecodePreviousFrame from the last
+// picture, each timed, with the decoded-picture cache and the decoding ahead at work. The
+// resident size: its peak, and before opening and after closing the file.
+std::string RunBackwalk(const std::string& AFile, int ASteps) {
+  CurrentLogger().SetLogLevel(llError);
+  TKivDecoder loader(nullptr);  // the libraries are loaded before the size is taken
+  if (!loader.LoadAVLib("")) Fail(loader.LastErrMsg());
+  const int64_t before = ResidentKiB().first;
+  std::vector<TSample> forward, backward;
+  int64_t afterClose = 0;
+  {
+    TBenchDecoder decoder(AFile);
+    for (bool more = true; more;)
+      forward.push_back(Time([&] { more = decoder->Decode(-1); }));
+    forward.pop_back();  // the call that found the end
+    decoder.CheckEnded();
+    for (int i = 0; i < ASteps; ++i) {
+      bool ok = false;
+      backward.push_back(Time([&] { ok = decoder->DecodePreviousFrame(-1); }));
+      if (!ok) Fail("DecodePreviousFrame failed: " + decoder->LastErrMsg());
+    }
+    decoder->CloseFile();
+    afterClose = ResidentKiB().first;
+  }
+  return TJson()
+      .Add("forward", forward)
+      .Add("backward", backward)
+      .Add("rss_before_kib", double(before))
+      .Add("rss_after_close_kib", double(afterClose))
+      .Add("hwm_kib", double(ResidentKiB().second))
+      .Text();
+}
+
 int Number(const char* AText) {
   char* end = nullptr;
   const long value = std::strtol(AText, &end, 10);
@@ -333,10 +368,12 @@ int main(int argc, char** argv) {
     out = RunMemory(args[1], Number(argv[3]));
   else if (args.size() == 2 && args[0] == "index")
     out = RunIndex(args[1]);
+  else if (args.size() == 3 && args[0] == "backwalk")
+    out = RunBackwalk(args[1], Number(argv[3]));
   else
     Fail(
         "usage: KivDecodeBench decode FILE plain|ptr|copy | step FILE POSITIONS | jump FILE "
-        "TARGETS SEED | memory FILE BACKSTEPS | index FILE");
+        "TARGETS SEED | memory FILE BACKSTEPS | index FILE | backwalk FILE STEPS");
   std::printf("%s\n", out.c_str());
   return 0;
 }

@@ -21,7 +21,9 @@ H264 = CLIPS[:2]
 STEP_POSITIONS = {"h264_1080p.mp4": 6, "h264_720p.mp4": 8, "mjpeg_720p.avi": 12}
 JUMP_TARGETS, JUMP_SEED = 20, 2026
 MEMORY_BACKSTEPS = {"h264_720p.mp4": 20, "mjpeg_720p.avi": 0}  # 0: back to the start
-FFMPEG = ["ffmpeg", "-nostdin", "-hide_banner", "-benchmark", "-threads", "1"]
+BACKWALK = {"h264_1080p.mp4": 250, "h264_720p.mp4": 499}  # steps back from the last picture
+FFMPEG_DEFAULT_THREADS = ["ffmpeg", "-nostdin", "-hide_banner", "-benchmark"]
+FFMPEG = FFMPEG_DEFAULT_THREADS + ["-threads", "1"]
 # The RGB yardstick converts on one thread too (ffmpeg's scale filter would use threads).
 FFMPEG_BGRA = ["-filter_threads", "1", "-pix_fmt", "bgra"]
 # The same with the scaler flags the library's converter uses (exact rows, accurate rounding).
@@ -51,8 +53,8 @@ class Bench:
         args[1] = os.path.join(self.media, args[1])
         return json.loads(run([self.decode_bench] + args).stdout)
 
-    def ffmpeg(self, clip, extra):
-        err = run(FFMPEG + ["-i", os.path.join(self.media, clip)] + extra + ["-f", "null", "-"]).stderr
+    def ffmpeg(self, clip, extra, command=FFMPEG):
+        err = run(command + ["-i", os.path.join(self.media, clip)] + extra + ["-f", "null", "-"]).stderr
         bench = re.search(r"bench: utime=([\d.]+)s stime=([\d.]+)s rtime=([\d.]+)s", err)
         frames = re.findall(r"frame=\s*(\d+)", err)
         if not bench or not frames:
@@ -77,6 +79,7 @@ def measure_decode(bench, runs):
         "kiv_ptr": lambda c: bench.kiv("decode", c, "ptr"),
         "kiv_copy": lambda c: bench.kiv("decode", c, "copy"),
         "ffmpeg_null": lambda c: bench.ffmpeg(c, []),
+        "ffmpeg_null_threads": lambda c: bench.ffmpeg(c, [], FFMPEG_DEFAULT_THREADS),
         "ffmpeg_bgra": lambda c: bench.ffmpeg(c, FFMPEG_BGRA),
         "ffmpeg_bgra_exact": lambda c: bench.ffmpeg(c, FFMPEG_BGRA_EXACT),
     }
@@ -103,7 +106,9 @@ def measure_decode(bench, runs):
 
         figures = {k: {"fps_cpu": spread(fps(k, "cpu")), "fps_wall": spread(fps(k, "wall"))}
                    for k in kinds}
-        pairs = {"decode": ("kiv_plain", "ffmpeg_null"), "ptr": ("kiv_ptr", "ffmpeg_bgra"),
+        pairs = {"decode": ("kiv_plain", "ffmpeg_null"),
+                 "decode_threads": ("kiv_plain", "ffmpeg_null_threads"),
+                 "ptr": ("kiv_ptr", "ffmpeg_bgra"),
                  "copy": ("kiv_copy", "ffmpeg_bgra"),
                  "ptr_exact": ("kiv_ptr", "ffmpeg_bgra_exact"),
                  "copy_exact": ("kiv_copy", "ffmpeg_bgra_exact")}
@@ -187,6 +192,28 @@ def measure_index(bench, runs, decode):
     return results
 
 
+def measure_backwalk(bench, runs, step):
+    """Steps back from the last picture against forward steps and one GOP's decoding."""
+    results = {}
+    for clip, steps in BACKWALK.items():
+        outs = repeat(runs, f"backwalk {clip}", lambda: bench.kiv("backwalk", clip, steps))
+        res = {"steps": steps}
+        for c in ("cpu", "wall"):
+            fwd = [statistics.median(o["forward"][c]) for o in outs]
+            back = [statistics.median(o["backward"][c]) for o in outs]
+            res[c] = {"forward_median": spread(fwd), "back_median": spread(back),
+                      "back_p95": spread([p95(o["backward"][c]) for o in outs]),
+                      "ratio": spread([b / f for b, f in zip(back, fwd)])}
+        gop = step.get(clip, {}).get("gop")
+        res["gop_wall"] = gop["wall"]["median"]["median"] if gop else None
+        res["hwm_mib"] = spread([o["hwm_kib"] / 1024 for o in outs])
+        res["close_delta_mib"] = spread(
+            [(o["rss_after_close_kib"] - o["rss_before_kib"]) / 1024 for o in outs])
+        res["samples"] = outs
+        results[clip] = res
+    return results
+
+
 def measure_log(bench, runs):
     log("  log path")
     out = json.loads(run([bench.log_bench, f"--benchmark_repetitions={runs}",
@@ -220,6 +247,9 @@ def table(res):
                      "ffmpeg " + fmt(f["ffmpeg_null"]["fps_cpu"], digits=0),
                      fmt(r["decode"]["cpu"]), fmt(r["decode"]["wall"]),
                      f">= {TARGETS['decode']} {verdict(r['decode']['cpu']['median'] >= TARGETS['decode'])}"))
+        rows.append(("  same, against ffmpeg's default threads (wall)", clip, "",
+                     "ffmpeg " + fmt(f["ffmpeg_null_threads"]["fps_wall"], digits=0),
+                     "", fmt(r["decode_threads"]["wall"]), ""))
         for mode, label in (("ptr", "Decode+GetBitmapPtr 32"), ("copy", "Decode+CopyToBitmap 32")):
             rows.append((label + ", fps (CPU)", clip, fmt(f["kiv_" + mode]["fps_cpu"], digits=0),
                          "ffmpeg bgra " + fmt(f["ffmpeg_bgra"]["fps_cpu"], digits=0),
@@ -248,6 +278,20 @@ def table(res):
                          fmt(d["backstep_per_gop"]["cpu"]) if op == "previous_frame" else "",
                          fmt(d["backstep_per_gop"]["wall"]) if op == "previous_frame" else "",
                          "ratio = backstep / GOP" if op == "previous_frame" else ""))
+    for clip, d in res["backwalk"].items():
+        w = d["wall"]
+        gop = d["gop_wall"]
+        rows.append((f"{d['steps']} steps back from the end: median / p95, ms (wall)", clip,
+                     f"{fmt(w['back_median'], 1000, 1)} / {fmt(w['back_p95'], 1000, 1)}",
+                     f"forward {fmt(w['forward_median'], 1000, 1)}"
+                     + (f", GOP {gop * 1000:.0f}" if gop else ""),
+                     "", fmt(w["ratio"]),
+                     f"median <= 2x forward {verdict(w['ratio']['median'] <= 2)}"
+                     + (f", p95 <= GOP {verdict(w['back_p95']['median'] <= gop)}" if gop else "")))
+        rows.append(("  resident peak / after CloseFile - before, MiB", clip,
+                     f"{fmt(d['hwm_mib'], 1, 0)} / {fmt(d['close_delta_mib'], 1, 1)}", "", "", "",
+                     f"after close within 10 MiB "
+                     f"{verdict(d['close_delta_mib']['median'] <= 10)}"))
     for clip, d in res["jump"].items():
         c = d["cpu"]
         rows.append((f"slider jump x{JUMP_TARGETS} median / p95, ms (CPU)", clip,
@@ -298,6 +342,9 @@ def main():
         if name == "decode":
             log("bench: index")
             res["index"] = measure_index(bench, args.runs, res["decode"])
+        if name == "step":
+            log("bench: backwalk")
+            res["backwalk"] = measure_backwalk(bench, args.runs, res["step"])
     res["loadavg_end"] = os.getloadavg()
     res["seconds"] = time.time() - started
     res["table"] = table(res)
