@@ -1,4 +1,7 @@
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "AVFilterStubs.h"
 #include "KivAVCompat.h"
@@ -36,7 +39,13 @@ void TKivDecoder::SwsFlagsFetched(uint32_t ASwsFlags) { FFormatConv->Setsws_flag
 void TKivDecoder::CloseFile() {
   FPrefetcher.reset();  // it reads the index: it goes first
   FFrameIndex.reset();  // stops its reading first: it may not outlive the file
+  const bool kept = FPictureCache.Count() > 0;
   FPictureCache.Clear();
+#ifdef __GLIBC__
+  // Up to the whole budget of pictures was just freed: give the memory back to the system
+  // rather than keep it in the allocator's free lists.
+  if (kept) malloc_trim(0);
+#endif
   FShownFromCache.reset();
   FCursor.Drop();
   FPictureNumber = FLastNumber = FNextNumber = FSkipBelow = FDecodedNumber = -1;
@@ -289,8 +298,10 @@ int TKivDecoder::ReceiveVideoPicture() {
     }
     FDecodedNumber = NumberOfDecoded(decoded->pts);
     FNextNumber = FDecodedNumber >= 0 ? FDecodedNumber + 1 : -1;
-    // Every numbered picture is kept on the way, so that going back to it costs nothing.
-    if (FDecodedNumber >= 0 && Fvfilters.empty() && FPictureCache.Budget() > 0) {
+    // Navigation keeps every numbered picture it decodes on the way to the one asked for, so
+    // that going back to it costs nothing. Plain forward decoding keeps none: holding its
+    // pictures would make the decoder allocate afresh for every picture.
+    if (FSkipBelow >= 0 && FDecodedNumber >= 0 && Fvfilters.empty() && FPictureCache.Budget() > 0) {
       const TPictureStamp stamp = StampOf(decoded, sent, fromLastPacket);
       if (stamp.PTS != AV_NOPTS_VALUE)
         FPictureCache.Put(FDecodedNumber, decoded, stamp,

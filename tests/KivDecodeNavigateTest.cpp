@@ -90,6 +90,8 @@ TEST_P(NavigationTest, ForwardThenBackwardPictureByPicture) {
     ExpectPicture(n, "Decode");
   }
   EXPECT_FALSE(Decoder.Decode(-1));
+  // The count is known once the background reading has ended, which decoding does not wait for.
+  Decoder.FrameIndex()->WaitComplete();
   EXPECT_EQ(Decoder.FrameCount(), Pictures());
   // The last picture is held at the end; back from it to the first, which stays the first.
   for (int64_t n = Pictures() - 1; n-- > 0;) {
