@@ -36,12 +36,10 @@ std::string TKivStreamDecoder::Open(AVFormatContext* AInput, int32_t AStreamInde
   TCodecContextPtr context(av::avcodec_alloc_context3(codec));
   if (!context || av::avcodec_parameters_to_context(context.get(), st->codecpar) < 0) return failed;
   context->pkt_timebase = st->time_base;
-  if (AInStep) {
-    // Slice threads share out the work of one picture, so every picture still comes out with
-    // the packet that completes it; frame threads would hand pictures out packets later.
-    context->thread_type = FF_THREAD_SLICE;
-    context->thread_count = 0;  // one per core
-  }
+  // One thread: pictures come out in step with the packets that complete them. (Slice
+  // threads would keep that too, but their work is handed over through the library's own
+  // atomics, which the thread checker cannot follow.)
+  if (AInStep) context->thread_count = 1;
   AVDictionary* opts = AOptionsFor(codec);
   int ret = av::avcodec_open2(context.get(), codec, &opts);
   av::av_dict_free(&opts);

@@ -18,7 +18,7 @@ class TKivStreamDecoder {
 
   // Opens a decoder for stream AStreamIndex of AInput, with the codec options AOptionsFor
   // gives for the codec found (freed here). AInStep: pictures come out in step with the
-  // packets that complete them (slice threads only). An empty text on success, else why it
+  // packets that complete them (one thread). An empty text on success, else why it
   // failed.
   std::string Open(AVFormatContext* AInput, int32_t AStreamIndex,
                    const std::function<AVDictionary*(const AVCodec*)>& AOptionsFor, bool AInStep);
