@@ -65,6 +65,8 @@ extern "C" {
   FN(av_frame_move_ref) \
   FN(av_frame_ref) \
   FN(av_frame_clone) \
+  FN(av_frame_copy) \
+  FN(av_frame_copy_props) \
   FN(av_frame_unref) \
   FN(av_free) \
   FN(av_freep) \

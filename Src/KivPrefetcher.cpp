@@ -7,6 +7,25 @@
 
 namespace kiv {
 
+namespace {
+
+// A picture in buffers of its own. The decoder's frames belong to its buffer pool, which this
+// thread frees with the decoder while the owner may still hold the pictures; a copy leaves
+// the pool to this thread alone.
+TFramePtr CopyOfFrame(const AVFrame* AFrame) {
+  TFramePtr copy(av::av_frame_alloc());
+  if (!copy) return nullptr;
+  copy->format = AFrame->format;
+  copy->width = AFrame->width;
+  copy->height = AFrame->height;
+  if (av::av_frame_get_buffer(copy.get(), 0) < 0 || av::av_frame_copy(copy.get(), AFrame) < 0 ||
+      av::av_frame_copy_props(copy.get(), AFrame) < 0)
+    return nullptr;
+  return copy;
+}
+
+}  // namespace
+
 TKivPrefetcher::TKivPrefetcher(TFrameIndexSource ASource, int32_t AStreamIndex,
                                TKivFrameIndex& AIndex,
                                std::map<std::string, std::string> ACodecOptions)
@@ -157,7 +176,10 @@ void TKivPrefetcher::Decode(AVFormatContext* AInput, const TRequest& ARequest) {
         picture.Number = number;
         picture.Stamp =
             StampPicture(frame.get(), decoder.LastSent(), decoder.FirstFromPacket(), stream);
-        picture.Frame.reset(av::av_frame_clone(frame.get()));
+        picture.Frame = CopyOfFrame(frame.get());
+        // The decoder's frame lets go of what it shares with the copy before the copy is
+        // handed over.
+        av::av_frame_unref(frame.get());
         if (picture.Frame) {
           std::lock_guard<std::mutex> lock(FMutex);
           FDecoded.push_back(std::move(picture));

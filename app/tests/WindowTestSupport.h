@@ -26,9 +26,12 @@ inline bool WaitUntil(const std::function<bool()>& ADone) {
 
 // Waits until the window counts the pictures exactly (its frame index is complete).
 inline bool WaitForExactCount(TfrmDecoder& AWindow) {
+  // The estimate may equal the count: the window has taken the count once its status line
+  // no longer says "~".
   return WaitUntil([&] {
     const int64_t count = AWindow.KivDecoder().FrameCount();
-    return count >= 0 && AWindow.Frames() == count;
+    return count >= 0 && AWindow.Frames() == count &&
+           !AWindow.lblFrameStatus->text().contains(" of ~");
   });
 }
 
