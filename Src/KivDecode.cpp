@@ -1,5 +1,7 @@
 #include "KivDecode.h"
 
+#include <strings.h>
+
 #include <cstdarg>
 
 #include "KivDecodeInternal.h"
@@ -21,6 +23,10 @@ int64_t OpenFileSize(AVFormatContext* AContext) {
     if (FileExists(name)) size = FileSizeOf(name);
   }
   return size;
+}
+
+bool IsImage2(const AVFormatContext* AContext) {
+  return AContext->iformat && strcasecmp(AContext->iformat->name, "image2") == 0;
 }
 
 TCustomDecoder::TCustomDecoder(TComponent* AOwner)

@@ -15,6 +15,9 @@ namespace kiv {
 // and for inputs that report none the size on disk of the file the context names.
 int64_t OpenFileSize(AVFormatContext* AContext);
 
+// The input is a single picture file read by the "image2" format, which cannot be seeked.
+bool IsImage2(const AVFormatContext* AContext);
+
 namespace fileinfo {
 
 using TLines = std::vector<std::string>;

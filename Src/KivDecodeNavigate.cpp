@@ -3,19 +3,12 @@
 #include <cstring>
 
 #include "KivDecode.h"
+#include "KivDecodeInternal.h"
 #include "KivLog.h"
 #include "KivUtils.h"
 #include "KivUtilsOptions.h"
 
 namespace kiv {
-
-namespace {
-
-bool IsImage2(const AVFormatContext* AContext) {
-  return AContext->iformat && strcasecmp(AContext->iformat->name, "image2") == 0;
-}
-
-}  // namespace
 
 void TKivDecoder::FileLoaded() {
   FNextNumber = 0;  // the decoder starts with the first picture

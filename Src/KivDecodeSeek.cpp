@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "KivDecode.h"
+#include "KivDecodeInternal.h"
 #include "KivLog.h"
 #include "KivUtils.h"
 
@@ -34,7 +35,7 @@ int64_t TKivDecoder::Position() {
 
 bool TKivDecoder::CanSeek() {
   if (!CheckOwnHandle()) return false;
-  if (FFileHandle->iformat && strcasecmp(FFileHandle->iformat->name, "image2") == 0) {
+  if (IsImage2(FFileHandle)) {
     ReportError(AV_LOG_INFO, "\"image2\" format cannot to be seeked.");
     return false;
   }

@@ -6,6 +6,7 @@
 #include "AVFilterStubs.h"
 #include "KivAVCompat.h"
 #include "KivDecode.h"
+#include "KivDecodeInternal.h"
 #include "KivLog.h"
 #include "KivUtils.h"
 
@@ -14,10 +15,6 @@ namespace kiv {
 namespace {
 
 constexpr AVRational MicrosecondBase{1, AV_TIME_BASE};
-
-bool IsImage2(const AVFormatContext* AContext) {
-  return AContext->iformat && strcasecmp(AContext->iformat->name, "image2") == 0;
-}
 
 }  // namespace
 
