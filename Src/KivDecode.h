@@ -460,6 +460,11 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   // Asks for the group of pictures before the one picture ANumber is decoded from to be
   // decoded ahead, unless it is kept already.
   void PrefetchBefore(int32_t AStreamIndex, int64_t ANumber);
+  // A step back from ACurrent to ATarget, which is not kept: the pictures from ATarget's key
+  // frame up to ACurrent are decoded on the decoding-ahead threads, for the step to wait for.
+  void PrefetchStepBack(int32_t AStreamIndex, int64_t ATarget, int64_t ACurrent);
+  // The decoding ahead, started for stream AStreamIndex when there is none yet.
+  TKivPrefetcher& PrefetcherFor(int32_t AStreamIndex);
   // Holds the kept picture ANumber; false when it is not kept.
   bool HoldKeptPicture(int64_t ANumber);
   // Decode's next picture when the held one came from the kept pictures, so the decoder
@@ -471,7 +476,8 @@ class KIV_API TKivDecoder : public TCustomDecoder {
                         const char* ATypeName);
   // Opens ADecoder for the stream (unless it decodes it already); its context, or null after
   // reporting why.
-  AVCodecContext* OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex, bool AInStep);
+  AVCodecContext* OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
+                                  TDecoderThreads AThreads);
   // Drops the decoders' input, the held picture and audio block and the end-of-stream marks,
   // as every seek does before it moves the input.
   void ResetForSeek();

@@ -92,7 +92,7 @@ int32_t TKivDecoder::SelectAudioStream(int32_t AStreamIndex) {
 AVCodecContext* TKivDecoder::OpenAudioCodec(int32_t AStreamIndex) {
   KivAssert(FFileHandle->streams[AStreamIndex]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO,
             "KivDecode");
-  return OpenStreamCodec(FAudio, AStreamIndex, false);
+  return OpenStreamCodec(FAudio, AStreamIndex, TDecoderThreads::LibraryDefault);
 }
 
 bool TKivDecoder::DecodeAudio(int32_t AStreamIndex) {

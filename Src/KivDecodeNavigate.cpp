@@ -121,6 +121,22 @@ void TKivDecoder::PrefetchBefore(int32_t AStreamIndex, int64_t ANumber) {
       !FFrameIndex->StartFor(AStreamIndex, keyNumber - 1, previousKey, previousNumber))
     return;
   if (FPictureCache.Find(previousNumber) && FPictureCache.Find(keyNumber - 1)) return;
+  PrefetcherFor(AStreamIndex).Request(previousKey, previousNumber, keyNumber);
+}
+
+void TKivDecoder::PrefetchStepBack(int32_t AStreamIndex, int64_t ATarget, int64_t ACurrent) {
+  if (FPictureCache.Budget() == 0 || !Fvfilters.empty() || ATarget < 0 || ATarget >= ACurrent ||
+      FPictureCache.Find(ATarget) || (FPrefetcher && FPrefetcher->Covers(ATarget)))
+    return;
+  TFrameIndexEntry key;
+  int64_t keyNumber = -1;
+  if (!FFrameIndex->StartFor(AStreamIndex, ATarget, key, keyNumber)) return;
+  // The current picture too, so that stepping forward again finds it kept; from there the
+  // decoder itself still stands where it was.
+  PrefetcherFor(AStreamIndex).Request(key, keyNumber, ACurrent + 1);
+}
+
+TKivPrefetcher& TKivDecoder::PrefetcherFor(int32_t AStreamIndex) {
   if (!FPrefetcher) {
     // The decoder's own codec options, as its decoder was opened with.
     std::map<std::string, std::string> options;
@@ -136,7 +152,7 @@ void TKivDecoder::PrefetchBefore(int32_t AStreamIndex, int64_t ANumber) {
     FPrefetcher =
         std::make_unique<TKivPrefetcher>(FIndexSource, AStreamIndex, *FFrameIndex, options);
   }
-  FPrefetcher->Request(previousKey, previousNumber, keyNumber);
+  return *FPrefetcher;
 }
 
 bool TKivDecoder::HoldKeptPicture(int64_t ANumber) {
@@ -221,8 +237,9 @@ bool TKivDecoder::IndexPreviousFrame(int32_t AStreamIndex) {
   else if (FLastNumber >= 0)
     current = FLastNumber;
   // The first picture stays the first picture.
-  if (!GoToPicture(AStreamIndex, std::max<int64_t>(current - 1, 0), Where("DecodePreviousFrame()")))
-    return false;
+  const int64_t target = std::max<int64_t>(current - 1, 0);
+  if (FPicture.Ready) PrefetchStepBack(AStreamIndex, target, current);
+  if (!GoToPicture(AStreamIndex, target, Where("DecodePreviousFrame()"))) return false;
   PrefetchBefore(AStreamIndex, FPictureNumber);
   return true;
 }

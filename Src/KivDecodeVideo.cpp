@@ -140,11 +140,11 @@ AVCodecContext* TKivDecoder::OpenVideoCodec(int32_t AStreamIndex) {
     return nullptr;
   }
   // Pictures come out in step with the packets that complete them.
-  return OpenStreamCodec(FVideo, AStreamIndex, true);
+  return OpenStreamCodec(FVideo, AStreamIndex, TDecoderThreads::One);
 }
 
 AVCodecContext* TKivDecoder::OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_t AStreamIndex,
-                                             bool AInStep) {
+                                             TDecoderThreads AThreads) {
   if (ADecoder.Decodes(AStreamIndex)) return ADecoder.Context();
   AVStream* st = FFileHandle->streams[AStreamIndex];
   const std::string failure = ADecoder.Open(
@@ -153,7 +153,7 @@ AVCodecContext* TKivDecoder::OpenStreamCodec(TKivStreamDecoder& ADecoder, int32_
         return stream_codec_opts(FOptions->codec_opts(), st->codecpar->codec_id, FFileHandle, st,
                                  ACodec);
       },
-      AInStep);
+      AThreads);
   if (!failure.empty()) ReportError(AV_LOG_ERROR, failure);
   return ADecoder.Context();
 }

@@ -127,7 +127,7 @@ void TKivPrefetcher::Decode(AVFormatContext* AInput, const TRequest& ARequest) {
           av::av_dict_set(&options, key.c_str(), value.c_str(), 0);
         return options;
       },
-      true);
+      TDecoderThreads::Frames);
   TKivInputCursor cursor([] {}, [] {});
   TPacketPtr packet(av::av_packet_alloc());
   TFramePtr frame(av::av_frame_alloc());
@@ -171,11 +171,13 @@ void TKivPrefetcher::Decode(AVFormatContext* AInput, const TRequest& ARequest) {
       int64_t number = FIndex.TryNumberOfPTS(FStreamIndex, frame->pts);
       if (number < 0) number = next;
       next = number + 1;
-      if (number >= ARequest.First && number < ARequest.End) {
+      // A picture whose stamp cannot be told is left to the decoder that steps to it.
+      TCompletion completion;
+      if (number >= ARequest.First && number < ARequest.End && decoder.Completion(completion)) {
         TPicture picture;
         picture.Number = number;
         picture.Stamp =
-            StampPicture(frame.get(), decoder.LastSent(), decoder.FirstFromPacket(), stream);
+            StampPicture(frame.get(), completion.Packet, completion.FirstFromPacket, stream);
         picture.Frame = CopyOfFrame(frame.get());
         // The decoder's frame lets go of what it shares with the copy before the copy is
         // handed over.

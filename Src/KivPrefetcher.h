@@ -1,6 +1,6 @@
 // Decodes a group of pictures ahead of the steps, on a thread of its own with its own input
-// and decoder, and hands the pictures over for keeping: stepping back into the group before
-// the kept pictures then finds it decoded.
+// and decoder (on the codec's frame threads), and hands the pictures over for keeping:
+// stepping back into the group before the kept pictures then finds it decoded.
 #pragma once
 
 #include <atomic>

@@ -159,6 +159,28 @@ TEST_F(DecoderCacheTest, SteppingBackIntoTheGroupBeforeFindsItDecodedAhead) {
   EXPECT_EQ(Decoder.Position(), position);
 }
 
+// A step back into pictures not kept is decoded on the decoding-ahead threads: the decoder's
+// own input stays where plain decoding left it, and decoding on from there goes through the
+// pictures in order, exact, without going back to a key frame.
+TEST_F(DecoderCacheTest, AStepBackLeavesTheDecoderWhereItStood) {
+  const kivtest::Reference ref = kivtest::ReadReference("nav_h264.ts");
+  for (int n = 0; n <= 40; ++n) ASSERT_TRUE(Decoder.Decode(-1)) << Decoder.LastErrMsg();
+  ASSERT_EQ(Decoder.FrameNumber(), 40);
+  ASSERT_EQ(Decoder.PictureCache().Count(), 0u);
+  const int64_t position = Decoder.Position();
+  ASSERT_TRUE(Decoder.DecodePreviousFrame(-1)) << Decoder.LastErrMsg();
+  EXPECT_EQ(Decoder.FrameNumber(), 39);
+  EXPECT_EQ(kivtest::HeldChecksum(Decoder.FrameInfo()), ref.Checksums[39]);
+  EXPECT_EQ(Decoder.Position(), position);
+  for (int64_t n = 40; n < 50; ++n) {
+    ASSERT_TRUE(Decoder.Decode(-1)) << Decoder.LastErrMsg();
+    ASSERT_EQ(Decoder.FrameNumber(), n);
+    ASSERT_EQ(kivtest::HeldChecksum(Decoder.FrameInfo()), ref.Checksums[size_t(n)]) << n;
+    ASSERT_EQ(Decoder.FrameInfo().PTS, ref.Time(size_t(n))) << n;
+    ASSERT_GE(Decoder.Position(), position) << "went back to a key frame at " << n;
+  }
+}
+
 // Closing or opening a file while pictures are decoded ahead stops that work at once; nothing
 // is left running or leaked (the sanitizer runs watch this test).
 TEST_F(DecoderCacheTest, ClosingOrOpeningStopsTheDecodingAhead) {
