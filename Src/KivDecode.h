@@ -455,8 +455,9 @@ class KIV_API TKivDecoder : public TCustomDecoder {
   TPictureStamp StampOf(const AVFrame* AFrame, const AVPacket& APacket, bool AFromLastPacket);
   // Makes AFrame the held picture: a private copy, its marks and its stamp.
   void HoldPicture(AVFrame* AFrame, const TPictureStamp& AStamp, int64_t ANumber);
-  // Keeps the pictures decoded ahead so far.
-  void AdoptPrefetched();
+  // Keeps the pictures decoded ahead so far, dropping first those farthest from ACenter
+  // where the budget is exceeded.
+  void AdoptPrefetched(int64_t ACenter);
   // Asks for the group of pictures before the one picture ANumber is decoded from to be
   // decoded ahead, unless it is kept already.
   void PrefetchBefore(int32_t AStreamIndex, int64_t ANumber);

@@ -86,11 +86,12 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
     return false;
   }
   if (FPicture.Ready && FPictureNumber == ANumber) return true;
-  AdoptPrefetched();
-  // Pictures being decoded ahead are waited for: they are the shorter way.
-  if (!FPictureCache.Find(ANumber) && FPrefetcher && FPrefetcher->Covers(ANumber)) {
-    FPrefetcher->WaitIdle();
-    AdoptPrefetched();
+  AdoptPrefetched(ANumber);
+  // Pictures being decoded ahead are waited for: they are the shorter way. They are kept as
+  // they come, so that the kept pictures stay within the budget meanwhile.
+  while (!FPictureCache.Find(ANumber) && FPrefetcher && FPrefetcher->Covers(ANumber)) {
+    FPrefetcher->WaitForPictures();
+    AdoptPrefetched(ANumber);
   }
   if (HoldKeptPicture(ANumber)) return true;
   // Decoding on reaches the picture when the decoder is not past it and the key frame it
@@ -106,11 +107,10 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
   return decoded;
 }
 
-void TKivDecoder::AdoptPrefetched() {
+void TKivDecoder::AdoptPrefetched(int64_t ACenter) {
   if (!FPrefetcher) return;
   for (TKivPrefetcher::TPicture& picture : FPrefetcher->TakeDecoded())
-    FPictureCache.Put(picture.Number, picture.Frame.get(), picture.Stamp,
-                      FPictureNumber >= 0 ? FPictureNumber : picture.Number);
+    FPictureCache.Put(picture.Number, picture.Frame.get(), picture.Stamp, ACenter);
 }
 
 void TKivDecoder::PrefetchBefore(int32_t AStreamIndex, int64_t ANumber) {

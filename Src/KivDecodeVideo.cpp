@@ -36,13 +36,8 @@ void TKivDecoder::SwsFlagsFetched(uint32_t ASwsFlags) { FFormatConv->Setsws_flag
 void TKivDecoder::CloseFile() {
   FPrefetcher.reset();  // it reads the index: it goes first
   FFrameIndex.reset();  // stops its reading first: it may not outlive the file
-  const bool kept = FPictureCache.Count() > 0;
+  const bool hadFile = FFileHandle != nullptr;
   FPictureCache.Clear();
-#ifdef __GLIBC__
-  // Up to the whole budget of pictures was just freed: give the memory back to the system
-  // rather than keep it in the allocator's free lists.
-  if (kept) malloc_trim(0);
-#endif
   FShownFromCache.reset();
   FCursor.Drop();
   FPictureNumber = FLastNumber = FNextNumber = FSkipBelow = FDecodedNumber = -1;
@@ -63,6 +58,12 @@ void TKivDecoder::CloseFile() {
   FVideo.Close();
   FAudio.Close();
   TCustomDecoder::CloseFile();
+#ifdef __GLIBC__
+  // The kept pictures (up to the whole budget), the decoders' pools and the input's buffers
+  // were just freed: give the memory back to the system rather than keep it in the
+  // allocator's free lists.
+  if (hadFile) malloc_trim(0);
+#endif
 }
 
 bool TKivDecoder::CheckOwnHandle() {

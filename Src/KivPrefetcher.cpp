@@ -1,5 +1,7 @@
 #include "KivPrefetcher.h"
 
+#include <sys/mman.h>
+
 #include "KivAVCompat.h"
 #include "KivInputCursor.h"
 #include "KivLog.h"
@@ -9,17 +11,36 @@ namespace kiv {
 
 namespace {
 
+constexpr int kPlaneAlign = 64;  // rows aligned for the widest vector instructions
+
+void UnmapPages(void* ASize, uint8_t* AData) { munmap(AData, reinterpret_cast<size_t>(ASize)); }
+
 // A picture in buffers of its own. The decoder's frames belong to its buffer pool, which this
 // thread frees with the decoder while the owner may still hold the pictures; a copy leaves
-// the pool to this thread alone.
+// the pool to this thread alone. The copy lives in pages mapped for it alone: kept pictures
+// come and go by the hundred, and from the allocator's arenas their memory would not all go
+// back to the system when they are dropped.
 TFramePtr CopyOfFrame(const AVFrame* AFrame) {
   TFramePtr copy(av::av_frame_alloc());
   if (!copy) return nullptr;
+  const AVPixelFormat format = AVPixelFormat(AFrame->format);
+  const int size = av::av_image_get_buffer_size(format, AFrame->width, AFrame->height, kPlaneAlign);
+  if (size <= 0) return nullptr;
+  const size_t mapped = size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE;
+  void* pages = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return nullptr;
+  copy->buf[0] = av::av_buffer_create(static_cast<uint8_t*>(pages), size, UnmapPages,
+                                      reinterpret_cast<void*>(mapped), 0);
+  if (!copy->buf[0]) {
+    munmap(pages, mapped);
+    return nullptr;
+  }
   copy->format = AFrame->format;
   copy->width = AFrame->width;
   copy->height = AFrame->height;
-  if (av::av_frame_get_buffer(copy.get(), 0) < 0 || av::av_frame_copy(copy.get(), AFrame) < 0 ||
-      av::av_frame_copy_props(copy.get(), AFrame) < 0)
+  if (av::av_image_fill_arrays(copy->data, copy->linesize, copy->buf[0]->data, format,
+                               AFrame->width, AFrame->height, kPlaneAlign) < 0 ||
+      av::av_frame_copy(copy.get(), AFrame) < 0 || av::av_frame_copy_props(copy.get(), AFrame) < 0)
     return nullptr;
   return copy;
 }
@@ -75,6 +96,11 @@ bool TKivPrefetcher::Covers(int64_t ANumber) const {
 void TKivPrefetcher::WaitIdle() {
   std::unique_lock<std::mutex> lock(FMutex);
   FChanged.wait(lock, [&] { return !FBusy && !FHasRequest; });
+}
+
+void TKivPrefetcher::WaitForPictures() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  FChanged.wait(lock, [&] { return !FDecoded.empty() || (!FBusy && !FHasRequest); });
 }
 
 std::vector<TKivPrefetcher::TPicture> TKivPrefetcher::TakeDecoded() {
@@ -183,8 +209,11 @@ void TKivPrefetcher::Decode(AVFormatContext* AInput, const TRequest& ARequest) {
         // handed over.
         av::av_frame_unref(frame.get());
         if (picture.Frame) {
-          std::lock_guard<std::mutex> lock(FMutex);
-          FDecoded.push_back(std::move(picture));
+          {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FDecoded.push_back(std::move(picture));
+          }
+          FChanged.notify_all();
         }
       }
       av::av_frame_unref(frame.get());

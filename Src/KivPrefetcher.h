@@ -44,6 +44,9 @@ class TKivPrefetcher {
   bool Covers(int64_t ANumber) const;
   // Waits until the work asked for is done (or given up).
   void WaitIdle();
+  // Waits until pictures are decoded that TakeDecoded has not taken yet, or until the work
+  // asked for is done (or given up).
+  void WaitForPictures();
   // The pictures decoded since the last call, moved to the caller. Never waits.
   std::vector<TPicture> TakeDecoded();
 
@@ -67,7 +70,7 @@ class TKivPrefetcher {
   std::atomic<bool> FCancel{false};
 
   mutable std::mutex FMutex;
-  std::condition_variable FChanged;  // signalled with FMutex: a request, progress, idle
+  std::condition_variable FChanged;  // signalled with FMutex: a request, a picture, idle
   bool FHasRequest = false;          // guarded by FMutex: FRequest waits to be started
   TRequest FRequest;                 // guarded by FMutex
   bool FBusy = false;                // guarded by FMutex: FCurrent is being decoded
