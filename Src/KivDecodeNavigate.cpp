@@ -61,6 +61,8 @@ void TKivDecoder::ResetForSeek() {
 
 bool TKivDecoder::PositionAtKeyFrame(int32_t AStreamIndex, const TFrameIndexEntry& AKey,
                                      int64_t AKeyNumber, const std::string& AWhere) {
+  // Going elsewhere: what is being decoded ahead for the old place would only take the cores.
+  if (FPrefetcher) FPrefetcher->Abandon();
   ResetForSeek();
   if (FCursor.PositionAt(FFileHandle, AStreamIndex, AKey)) {
     FNextNumber = AKeyNumber;

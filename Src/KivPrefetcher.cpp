@@ -74,7 +74,7 @@ void TKivPrefetcher::Request(const TFrameIndexEntry& AKey, int64_t AFirst, int64
     auto same = [&](const TRequest& ARequest) {
       return ARequest.First == AFirst && ARequest.End == AEnd;
     };
-    if ((FBusy && same(FCurrent)) || (FHasRequest && same(FRequest))) return;
+    if ((FBusy && !FAbandoned && same(FCurrent)) || (FHasRequest && same(FRequest))) return;
     FRequest = {AKey, AFirst, AEnd};
     FHasRequest = true;
     if (!FThread.joinable()) FThread = std::thread([this] { Run(); });
@@ -82,12 +82,18 @@ void TKivPrefetcher::Request(const TFrameIndexEntry& AKey, int64_t AFirst, int64
   FChanged.notify_all();
 }
 
+void TKivPrefetcher::Abandon() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FHasRequest = false;
+  FAbandoned = FBusy;
+}
+
 bool TKivPrefetcher::Covers(int64_t ANumber) const {
   std::lock_guard<std::mutex> lock(FMutex);
   auto covers = [&](const TRequest& ARequest) {
     return ARequest.First <= ANumber && ANumber < ARequest.End;
   };
-  if ((FBusy && covers(FCurrent)) || (FHasRequest && covers(FRequest))) return true;
+  if ((FBusy && !FAbandoned && covers(FCurrent)) || (FHasRequest && covers(FRequest))) return true;
   for (const TPicture& picture : FDecoded)
     if (picture.Number == ANumber) return true;
   return false;
@@ -112,7 +118,8 @@ std::vector<TKivPrefetcher::TPicture> TKivPrefetcher::TakeDecoded() {
 
 bool TKivPrefetcher::Superseded() const {
   std::lock_guard<std::mutex> lock(FMutex);
-  return FHasRequest && (FRequest.First != FCurrent.First || FRequest.End != FCurrent.End);
+  return FAbandoned ||
+         (FHasRequest && (FRequest.First != FCurrent.First || FRequest.End != FCurrent.End));
 }
 
 void TKivPrefetcher::Run() {
@@ -128,6 +135,7 @@ void TKivPrefetcher::Run() {
       request = FRequest;
       FHasRequest = false;
       FCurrent = request;
+      FAbandoned = false;
       FBusy = input != nullptr;  // without an input every request is given up at once
     }
     if (input) Decode(input.get(), request);

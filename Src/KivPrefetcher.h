@@ -40,6 +40,9 @@ class TKivPrefetcher {
   // it is for other pictures, which it then gives up. Nothing happens when that range is
   // already asked for.
   void Request(const TFrameIndexEntry& AKey, int64_t AFirst, int64_t AEnd);
+  // Gives the work asked for up: a request not started is dropped, one in progress stops at
+  // its next packet. The pictures decoded so far are still handed over. Never waits.
+  void Abandon();
   // Whether picture ANumber is asked for and not yet handed over by TakeDecoded.
   bool Covers(int64_t ANumber) const;
   // Waits until the work asked for is done (or given up).
@@ -75,6 +78,7 @@ class TKivPrefetcher {
   TRequest FRequest;                 // guarded by FMutex
   bool FBusy = false;                // guarded by FMutex: FCurrent is being decoded
   TRequest FCurrent;                 // guarded by FMutex
+  bool FAbandoned = false;           // guarded by FMutex: FCurrent is given up
   std::vector<TPicture> FDecoded;    // guarded by FMutex
 
   std::thread FThread;  // started by the first request, joined by the destructor
