@@ -112,7 +112,7 @@ bool TKivDecoder::GoToPicture(int32_t AStreamIndex, int64_t ANumber, const std::
 void TKivDecoder::AdoptPrefetched(int64_t ACenter) {
   if (!FPrefetcher) return;
   for (TKivPrefetcher::TPicture& picture : FPrefetcher->TakeDecoded())
-    FPictureCache.Put(picture.Number, picture.Frame.get(), picture.Stamp, ACenter);
+    FPictureCache.Put(picture.Number, std::move(picture.Frame), picture.Stamp, ACenter);
 }
 
 void TKivDecoder::PrefetchBefore(int32_t AStreamIndex, int64_t ANumber) {

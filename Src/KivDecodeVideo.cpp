@@ -302,8 +302,7 @@ int TKivDecoder::ReceiveVideoPicture() {
     if (FSkipBelow >= 0 && FDecodedNumber >= 0 && Fvfilters.empty() && FPictureCache.Budget() > 0) {
       const TPictureStamp stamp = StampOf(decoded, sent, fromLastPacket);
       if (stamp.PTS != AV_NOPTS_VALUE)
-        FPictureCache.Put(FDecodedNumber, decoded, stamp,
-                          FSkipBelow >= 0 ? FSkipBelow : FDecodedNumber);
+        FPictureCache.Put(FDecodedNumber, decoded, stamp, FSkipBelow);
     }
     if (FSkipBelow >= 0 && FDecodedNumber >= 0 && FDecodedNumber < FSkipBelow) continue;
     AVFrame* frame = FilterPicture(decoded);

@@ -50,14 +50,23 @@ void TKivPictureCache::SetBudget(int64_t ABytes) {
   Shrink((FEntries.begin()->first + FEntries.rbegin()->first) / 2);
 }
 
+bool TKivPictureCache::Wants(int64_t ANumber) const {
+  return FBudget > 0 && ANumber >= 0 && !FEntries.count(ANumber);
+}
+
 void TKivPictureCache::Put(int64_t ANumber, const AVFrame* AFrame, const TPictureStamp& AStamp,
                            int64_t ACenter) {
-  if (FBudget == 0 || ANumber < 0 || FEntries.count(ANumber)) return;
+  if (Wants(ANumber)) Put(ANumber, TFramePtr(av::av_frame_clone(AFrame)), AStamp, ACenter);
+}
+
+void TKivPictureCache::Put(int64_t ANumber, TFramePtr AFrame, const TPictureStamp& AStamp,
+                           int64_t ACenter) {
+  // Without a frame (out of memory) the picture is simply not kept.
+  if (!AFrame || !Wants(ANumber)) return;
   TEntry entry;
-  entry.Frame.reset(av::av_frame_clone(AFrame));
-  if (!entry.Frame) return;  // out of memory: the picture is simply not kept
+  entry.Bytes = FrameBytes(AFrame.get());
+  entry.Frame = std::move(AFrame);
   entry.Stamp = AStamp;
-  entry.Bytes = FrameBytes(AFrame);
   FBytes += entry.Bytes;
   FEntries.emplace(ANumber, std::move(entry));
   Shrink(ACenter);

@@ -43,6 +43,8 @@ class KIV_API TKivPictureCache {
   // Keeps a new reference to AFrame as picture ANumber (a picture already kept stays as it
   // is), then drops the pictures farthest from picture ACenter until the budget holds.
   void Put(int64_t ANumber, const AVFrame* AFrame, const TPictureStamp& AStamp, int64_t ACenter);
+  // The same, keeping AFrame itself.
+  void Put(int64_t ANumber, TFramePtr AFrame, const TPictureStamp& AStamp, int64_t ACenter);
   // The kept picture ANumber, or null.
   const TEntry* Find(int64_t ANumber) const;
   void Clear();
@@ -51,6 +53,8 @@ class KIV_API TKivPictureCache {
   size_t Count() const { return FEntries.size(); }
 
  private:
+  // Whether picture ANumber would be kept: a budget, a number, and not kept yet.
+  bool Wants(int64_t ANumber) const;
   void Shrink(int64_t ACenter);
 
   int64_t FBudget = int64_t(1) << 30;
